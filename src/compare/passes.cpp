@@ -1,0 +1,83 @@
+#include "compare/passes.h"
+
+#include <cstring>
+
+#include "compare/order.h"
+#include "output/streams.h"
+#include "run_state.h"
+
+// Length of the last "Processed" counter text; carried from the first pass
+// into the second.
+static int counter_length;
+
+static void
+show_progress(long processed)
+{
+	std::string back(size_t(counter_length), '\b');
+	write_error("%s", back.c_str());
+	counter_length = write_error("Processed %6ld", processed);
+}
+
+// The printer gets the record in pieces of 75 characters, the first on the
+// line with the two names, then an empty line.
+static void
+write_printer_record(const char *record)
+{
+	size_t length = strlen(record);
+	size_t pieces = (length + 74) / 75;
+	for (size_t i = 0; i < pieces; i++)
+		write_text(output_stream, "%.75s\n", record + i * 75);
+	write_text(output_stream, "\n");
+}
+
+static void
+report_record(int direction, const char *record, const char *scanned, const char *other)
+{
+	if (settings.output_requested) {
+		write_text(output_stream, "in file: %s |not in file: %s |", scanned, other);
+		if (settings.to_printer)
+			write_printer_record(record);
+		else
+			write_text(output_stream, "%s\n", record);
+		return;
+	}
+	if (settings.hash_field) {
+		write_text(stdout, "\n");
+		write_text(stdout, "Based on field starting at %d, for %d characters \n",
+		    settings.field_start, settings.compare_length);
+		if (direction == 2)
+			write_text(log_stream, "Based on field starting at %d, for %d characters \n",
+			    settings.field_start, settings.compare_length);
+	}
+	write_text(stdout, "\nFound the following entry in %s not in %s\n", scanned, other);
+	write_text(stdout, "%s\n", record);
+}
+
+void
+report_missing(int direction)
+{
+	const Listing &scanned = listings[direction - 1];
+	const Listing &other = listings[2 - direction];
+	if (settings.output_requested)
+		write_text(log_stream, " *****  Comparing records in %d not in %d\n\n",
+		    direction, 3 - direction);
+	write_error("\n");
+	uint64_t step = direction == 1 ? uint64_t(settings.progress_step) : 500;
+	int found = 0;
+	for (uint64_t i = 0; i < scanned.count; i++) {
+		if (i % step == 0)
+			show_progress(long(i));
+		const char *record = scanned.table.entries[i];
+		if (listing_holds(other, record))
+			continue;
+		report_record(direction, record, scanned.name, other.name);
+		found++;
+		settings.mismatch_total++;
+	}
+	show_progress(long(scanned.count));
+	if (direction == 1)
+		write_error("\n");
+	write_error("   Compare file records in %d not in %d", direction, 3 - direction);
+	if (settings.output_requested)
+		write_text(log_stream, "   Found %d mismatches\n", found);
+}

@@ -1,0 +1,63 @@
+#include "front/driver.h"
+
+#include "compare/order.h"
+#include "compare/passes.h"
+#include "front/options.h"
+#include "front/usage.h"
+#include "loader/extract.h"
+#include "loader/prepare.h"
+#include "output/outputs.h"
+#include "output/streams.h"
+#include "platform/memory.h"
+#include "platform/process.h"
+#include "run_state.h"
+
+static void
+load_and_sort(int number)
+{
+	Listing &l = listings[number - 1];
+	load_listing(l);
+	write_text(stdout, number == 1 ? "\nInput file #%d:   %s  %ld records\n" :
+	    "Input file #%d:   %s  %ld records\n", number, l.name, long(l.count));
+	if (settings.output_requested)
+		write_text(log_stream, number == 1 ? "Input file #%d:   %s  %ld records\n" :
+		    "Input file #%d:   %s  %ld records\n\n", number, l.name, long(l.count));
+	int message = write_error("Sorting records");
+	sort_listing(l);
+	erase_transient(message);
+}
+
+void
+run_program(int argc, char **argv)
+{
+	set_up_streams();
+	output_stream = stdout;
+	log_stream = stderr;
+	settings.report_first_missing = 1;
+	settings.report_second_missing = 1;
+	settings.match_case = 1;
+	settings.to_printer = 0;
+
+	if (parse_options(argc, argv) < 3)
+		show_usage();
+	prepare_inputs(argv);
+	load_and_sort(1);
+	load_and_sort(2);
+	write_text(stdout, "\n");
+	// Listing 2 may have moved the compare field (-h finds the hash anew
+	// in each listing); both passes need both tables in its order.
+	if (listings[0].sorted_field_start != settings.field_start)
+		sort_listing(listings[0]);
+
+	if (settings.report_first_missing)
+		report_missing(1);
+	if (settings.report_second_missing)
+		report_missing(2);
+	write_text(stdout, "\n\nFound %d mismatches\n", settings.mismatch_total);
+	for (Listing &l : listings) {
+		release_zeroed(l.buffer, l.buffer_size);
+		l.buffer = nullptr;
+	}
+	finish_outputs();
+	end_process(0);
+}

@@ -1,0 +1,7 @@
+#include "front/driver.h"
+
+int
+main(int argc, char **argv)
+{
+	run_program(argc, argv);
+}

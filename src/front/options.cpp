@@ -1,0 +1,128 @@
+#include "front/options.h"
+
+#include <climits>
+
+#include "front/usage.h"
+#include "loader/prepare.h"
+#include "output/outputs.h"
+#include "output/streams.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "run_state.h"
+
+int
+read_number(const char *text)
+{
+	while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+		text++;
+	bool negative = *text == '-';
+	if (*text == '-' || *text == '+')
+		text++;
+	long long value = 0;
+	for (; *text >= '0' && *text <= '9'; text++) {
+		value = value * 10 + (*text - '0');
+		if (value > INT_MAX)
+			return negative ? INT_MIN : INT_MAX;
+	}
+	return int(negative ? -value : value);
+}
+
+static bool
+starts_option(const char *arg)
+{
+	return arg[0] == '-';
+}
+
+// The value of a letter: the rest of its own argument, or else the whole
+// next argument, which is then consumed.  Null when there is none.
+static const char *
+take_value(const char *rest, int argc, char **argv, int &i)
+{
+	if (*rest)
+		return rest;
+	if (i + 1 < argc)
+		return argv[++i];
+	return nullptr;
+}
+
+static int
+number_option(char letter, const char *value)
+{
+	int number = read_number(value);
+	if (number < 0) {
+		write_error("\nOption -%c needs a number of 0 or more, not %s\n", letter, value);
+		end_process(release_inputs(1));
+	}
+	return number;
+}
+
+static void
+output_option(char letter, const char *rest, int argc, char **argv, int &i)
+{
+	if (letter == 'O')
+		settings.to_printer = 1;
+	settings.output_requested = 1;
+	settings.output_path.clear();
+	const char *name = rest;
+	if (!*name) {
+		if (i + 1 >= argc || starts_option(argv[i + 1]))
+			end_process(release_inputs(1));
+		name = argv[++i];
+	}
+	settings.output_path = full_path(name);
+	open_outputs(argc, argv);
+}
+
+// Applies the letters of argv[i]; may consume the next argument.
+static void
+apply_letters(int argc, char **argv, int &i)
+{
+	const char *arg = argv[i];
+	for (int j = 1; arg[j]; j++) {
+		const char *rest = arg + j + 1;
+		const char *value;
+		switch (arg[j]) {
+		case '1':
+			settings.report_second_missing = 0;
+			break;
+		case '2':
+			settings.report_first_missing = 0;
+			break;
+		case 'h': case 'H':
+			settings.hash_field = 1;
+			break;
+		case 'i': case 'I':
+			settings.match_case = 0;
+			break;
+		case 'x': case 'X':
+			settings.no_headers = 1;
+			break;
+		case 'd': case 'D':
+			if (!(value = take_value(rest, argc, argv, i)))
+				show_usage();
+			settings.field_start = number_option(arg[j], value);
+			return;
+		case 'l': case 'L': case 'w': case 'W':
+			if (!(value = take_value(rest, argc, argv, i)))
+				show_usage();
+			settings.field_length = number_option(arg[j], value);
+			return;
+		case 'o': case 'O':
+			output_option(arg[j], rest, argc, argv, i);
+			return;
+		default:
+			show_usage();
+		}
+	}
+}
+
+int
+parse_options(int argc, char **argv)
+{
+	int first = 1;
+	while (first < argc && !starts_option(argv[first]))
+		first++;
+	for (int i = first; i < argc && starts_option(argv[i]); i++)
+		apply_letters(argc, argv, i);
+	return first;
+}

@@ -1,0 +1,210 @@
+#include "loader/extract.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "loader/field.h"
+#include "loader/prepare.h"
+#include "output/streams.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "run_state.h"
+
+static const std::string_view header_marker = "----- BEGIN";
+static const std::string_view title_marker = "  PATH  ";
+static const std::string_view trailer_marker = "----- END";
+
+// Lines are searched for the header from these positions only.
+static const size_t header_search_limit = 1000;
+static const size_t title_search_limit = 2000;
+
+static bool
+is_line_end(char c)
+{
+	return c == '\r' || c == '\n' || c == '\0';
+}
+
+size_t
+line_end(const char *data, size_t length, size_t pos)
+{
+	while (pos < length && !is_line_end(data[pos]))
+		pos++;
+	return pos;
+}
+
+size_t
+next_line(const char *data, size_t length, size_t end)
+{
+	if (end + 1 < length && data[end] == '\r' && data[end + 1] == '\n')
+		return end + 2;
+	return end + 1;
+}
+
+static bool
+line_contains(const char *data, size_t start, size_t end, std::string_view marker)
+{
+	return std::string_view(data + start, end - start).find(marker) != std::string_view::npos;
+}
+
+// The start of the first line that begins after `after`, no later than
+// `limit`, and holds the marker; -1 when there is none.
+static long
+find_line_with(const char *data, size_t length, size_t after, size_t limit,
+    std::string_view marker, std::string_view other)
+{
+	size_t start = after;
+	while (start <= limit && start < length) {
+		size_t end = line_end(data, length, start);
+		if (line_contains(data, start, end, marker) ||
+		    (!other.empty() && line_contains(data, start, end, other)))
+			return long(start);
+		start = end + 1;
+	}
+	return -1;
+}
+
+long
+find_start_position(const char *data, size_t length)
+{
+	// A position inside a line sees only the rest of that line, so the
+	// first position that holds a marker is always a line start.
+	long found = find_line_with(data, length, 0, header_search_limit,
+	    header_marker, title_marker);
+	if (found < 0)
+		return -1;
+	size_t end = line_end(data, length, size_t(found));
+	if (line_contains(data, size_t(found), end, title_marker))
+		return found;
+	long title = find_line_with(data, length, end + 1, title_search_limit,
+	    title_marker, {});
+	return title < 0 ? found : title;
+}
+
+[[noreturn]] static void
+fail_no_header(const Listing &l)
+{
+	write_error("\n\nThere doesn't seem to be a header on %s.\n", l.name);
+	write_error("Please check it for proper headers. Proper header is:\n");
+	write_error("----- BEGIN%c\n", 7);
+	write_error("Be certain the 5 dashes begin the line, and\n");
+	write_error("They must be within the 1st 500 characters of the file\n");
+	write_error("Or check out the -x option, for files without headers\n");
+	end_process(1);
+}
+
+static void
+add_record(Listing &l, char *record)
+{
+	grow_table(l.table, l.count);
+	l.table.entries[l.count++] = record;
+}
+
+// The first line of a listing without headers is a record whatever its
+// length.  A shorter one gets its own copy, zero beyond its end, so that a
+// compare field that starts past its end reads zeros, not the next line.
+static char *
+first_record_copy(char *record, size_t own_length, size_t record_length)
+{
+	if (own_length >= record_length)
+		return record;
+	char *copy = static_cast<char *>(calloc(record_length + 1, 1));
+	if (!copy)
+		return record;
+	memcpy(copy, record, own_length);
+	return copy;
+}
+
+static void
+check_record_length(int record_length)
+{
+	settings.record_length = record_length;
+	if (settings.expected_length == 0) {
+		settings.expected_length = record_length;
+	} else if (settings.expected_length != record_length) {
+		write_error("The input files have different record lengths\n");
+		write_error("Please verify files are consistant formats and rerun program\n");
+		end_process(1);
+	}
+}
+
+void
+extract_records(Listing &l, size_t n)
+{
+	char *data = l.buffer;
+	size_t pos;
+	size_t first_end = 0;
+	if (settings.no_headers) {
+		first_end = line_end(data, n, 0);
+		pos = 0;
+	} else {
+		long start = find_start_position(data, n);
+		if (start < 0)
+			fail_no_header(l);
+		pos = size_t(start);
+	}
+	size_t end = line_end(data, n, pos);
+	pos = next_line(data, n, end);
+	size_t record_length = line_end(data, n, pos) - pos;
+	check_record_length(int(record_length));
+	if (settings.no_headers) {
+		add_record(l, first_record_copy(data, first_end, record_length));
+		data[first_end] = '\0';
+	}
+
+	for (;;) {
+		end = line_end(data, n, pos);
+		if (line_contains(data, pos, end, trailer_marker) || end - pos <= 5)
+			break;
+		if (end - pos == record_length) {
+			add_record(l, data + pos);
+			pos = next_line(data, n, end);
+			data[end] = '\0';
+		} else {
+			// A line of another length is passed over with every empty
+			// line that follows it.
+			while (end < n && is_line_end(data[end]))
+				end++;
+			if (end >= n)
+				break;
+			pos = end;
+		}
+	}
+}
+
+[[noreturn]] static void
+fail_read(Listing &l)
+{
+	write_error("\nCan't read %s file\n", l.name);
+	end_process(release_inputs(1));
+}
+
+static size_t
+read_listing(Listing &l)
+{
+	int message = write_error("Reading %lld bytes from %s into memory",
+	    (long long)l.size, l.name);
+	int64_t got = read_input(l.handle, l.buffer, l.size);
+	close_input(l.handle);
+	l.handle = -1;
+	if (got < 0)
+		fail_read(l);
+	erase_transient(message);
+	return size_t(got);
+}
+
+void
+load_listing(Listing &l)
+{
+	l.count = 0;
+	size_t n = read_listing(l);
+	int message = write_error("Processing %s", l.name);
+	extract_records(l, n);
+	if (l.count > max_records) {
+		write_error("%s has too many records\n", l.name);
+		write_error("Maximum of %ld records per file are allowed\n", long(max_records));
+		end_process(1);
+	}
+	settings.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
+	erase_transient(message);
+	select_field(l);
+}

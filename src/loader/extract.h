@@ -1,0 +1,28 @@
+// Record extraction: reads a listing whole, finds where its data begins
+// and fills its record table with pointers to the fixed-length records.
+#pragma once
+
+#include <cstddef>
+
+struct Listing;
+
+// Reads the open file into its buffer, closes it, extracts the records and
+// decides the compare field.  Ends the run with status 1 on failure.
+void load_listing(Listing &listing);
+
+// Extracts the records of the first `length` bytes of the listing's
+// buffer (the rest of the buffer is zero).  Ends the run on failure.
+void extract_records(Listing &listing, size_t length);
+
+// Where the search for the data begins: the column-title line, or the
+// header line when no column-title line follows it closely; -1 when
+// neither begins within the first 1001 bytes.
+long find_start_position(const char *data, size_t length);
+
+// The end of the line that holds pos: its first CR, LF or zero byte, or
+// the end of the data.
+size_t line_end(const char *data, size_t length, size_t pos);
+
+// The start of the line after the one that ends at end: past CR LF, or
+// past a single CR, LF or zero byte.
+size_t next_line(const char *data, size_t length, size_t end);

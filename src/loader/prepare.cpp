@@ -1,0 +1,166 @@
+#include "loader/prepare.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "output/streams.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+#include "platform/process.h"
+#include "run_state.h"
+
+// One read of the line reader returns at most this many characters.
+static const uint64_t line_read_limit = 1023;
+
+int64_t
+count_lines(const char *name)
+{
+	int fd = open_input(name);
+	if (fd < 0)
+		return -1;
+	std::vector<char> block(1 << 20);
+	int64_t lines = 0;
+	uint64_t line_length = 0;
+	int64_t got;
+	while ((got = read_input(fd, block.data(), block.size())) > 0) {
+		const char *p = block.data();
+		const char *end = p + got;
+		while (p < end) {
+			auto *lf = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
+			if (!lf) {
+				line_length += uint64_t(end - p);
+				break;
+			}
+			line_length += uint64_t(lf - p);
+			lines += int64_t(line_length / line_read_limit) + 1;
+			line_length = 0;
+			p = lf + 1;
+		}
+	}
+	lines += int64_t((line_length + line_read_limit - 1) / line_read_limit);
+	close_input(fd);
+	return lines;
+}
+
+int
+release_inputs(int status)
+{
+	for (Listing &l : listings) {
+		if (l.handle >= 0) {
+			close_input(l.handle);
+			l.handle = -1;
+		}
+	}
+	if (settings.output_requested) {
+		if (output_stream && output_stream != stdout)
+			fclose(output_stream);
+		if (log_stream && log_stream != stderr)
+			fclose(log_stream);
+		output_stream = stdout;
+		log_stream = stderr;
+	}
+	return status;
+}
+
+[[noreturn]] static void
+fail_table_memory()
+{
+	write_error("Line %d, error obtaining memory\n", 825);
+	write_error("This generally means there are too many records in the files\n");
+	write_error("Try and reduce the number of records in the files and rerun program\n");
+	end_process(release_inputs(1));
+}
+
+void
+grow_table(RecordTable &table, uint64_t count)
+{
+	if (count < table.capacity)
+		return;
+	size_t capacity = table.capacity ? table.capacity * 2 : 16;
+	void *p = realloc(table.entries, capacity * sizeof *table.entries);
+	if (!p)
+		fail_table_memory();
+	table.entries = static_cast<char **>(p);
+	table.capacity = capacity;
+}
+
+static void
+count_inputs(char **argv, uint64_t &capacity)
+{
+	int message = write_error("Getting number of records in each file. This may take some time.\n");
+	int64_t most = 0;
+	for (int i = 0; i < 2; i++) {
+		int64_t lines = count_lines(argv[i + 1]);
+		if (lines < 0) {
+			write_error("\nCan't open input file %s\n", argv[i + 1]);
+			write_error("Please check for correct filename, and rerun program\n");
+			end_process(1);
+		}
+		if (lines > most)
+			most = lines;
+	}
+	capacity = uint64_t(most) + 1;
+	erase_transient(message);
+}
+
+static void
+allocate_tables(uint64_t capacity)
+{
+	int message = write_error(" Getting memory to store %ld lines", long(capacity));
+	bool failed = false;
+	for (Listing &l : listings) {
+		void *p = capacity <= SIZE_MAX / sizeof(char *) ?
+		    malloc(capacity * sizeof(char *)) : nullptr;
+		if (!p)
+			failed = true;
+		l.table.entries = static_cast<char **>(p);
+		l.table.capacity = p ? capacity : 0;
+	}
+	erase_transient(message);
+	if (failed)
+		fail_table_memory();
+}
+
+static void
+open_listing(Listing &l, bool second)
+{
+	l.handle = open_input(l.name);
+	if (l.handle < 0) {
+		write_error("\nCan't open %s file\n", l.name);
+		end_process(second ? release_inputs(1) : 1);
+	}
+	write_error("\nOpened %s\n", l.name);
+	l.size = input_size(l.handle);
+	if (l.size >> 32) {
+		write_text(stdout, "\nInput file %s is too large.\n", l.name);
+		write_text(stdout, " Please find a way of reducing it size\n");
+		end_process(release_inputs(1));
+	}
+	int message = write_error(" Getting memory of %lld to process %s",
+	    (long long)l.size, l.name);
+	fflush(stdout);
+	// The loader runs off the end of the data into zeros, and its header
+	// search looks as far as byte 2000.
+	l.buffer_size = l.size + 1024 < 4096 ? 4096 : size_t(l.size) + 1024;
+	l.buffer = allocate_zeroed(l.buffer_size);
+	erase_transient(message);
+	if (!l.buffer) {
+		write_error("\nLine #%d, Buffer Allocation Failed\n", second ? 929 : 874);
+		end_process(second ? release_inputs(1) : 1);
+	}
+}
+
+void
+prepare_inputs(char **argv)
+{
+	listings[0].name = argv[1];
+	listings[1].name = argv[2];
+	write_error("\n");
+	uint64_t capacity;
+	count_inputs(argv, capacity);
+	allocate_tables(capacity);
+	open_listing(listings[0], false);
+	open_listing(listings[1], true);
+}

@@ -1,0 +1,42 @@
+#include "output/outputs.h"
+
+#include "loader/prepare.h"
+#include "output/log_header.h"
+#include "output/streams.h"
+#include "platform/process.h"
+#include "platform/spawn.h"
+#include "run_state.h"
+
+static FILE *
+open_for_appending(const std::string &path)
+{
+	FILE *file = fopen(path.c_str(), "a+");
+	if (!file) {
+		write_error("\nCan't open output file %s\n", path.c_str());
+		end_process(release_inputs(1));
+	}
+	return file;
+}
+
+void
+open_outputs(int argc, char **argv)
+{
+	// An earlier output option's files stay open, unwritten, to the end.
+	output_stream = open_for_appending(settings.output_path);
+	settings.log_path = settings.output_path + ".log";
+	log_stream = open_for_appending(settings.log_path);
+	write_log_header(argc, argv);
+}
+
+void
+finish_outputs()
+{
+	write_text(log_stream, "\n**********************************\n\n");
+	close_checked(log_stream);
+	if (settings.to_printer) {
+		// The printer must get every line already written.
+		fflush(output_stream);
+		run_print_command(settings.output_path.c_str());
+	}
+	close_checked(output_stream);
+}

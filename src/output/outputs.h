@@ -1,0 +1,12 @@
+// The output file and the log file beside it.
+#pragma once
+
+// Opens output_path and output_path + ".log" for appending, makes them
+// the output and log streams and writes the log header.  Ends the run with
+// status 1 when either can't be opened.
+void open_outputs(int argc, char **argv);
+
+// Writes the closing separator to the log stream and closes it, hands the
+// output file to the print command when asked, and closes the output
+// stream.
+void finish_outputs();

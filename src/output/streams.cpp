@@ -1,0 +1,100 @@
+#include "output/streams.h"
+
+#include <cstdarg>
+#include <string>
+
+#include "platform/process.h"
+#include "run_state.h"
+
+static char stdout_buffer[1 << 16];
+
+void
+set_up_streams()
+{
+	setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+	setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+// The name of the file behind a stream, or null for the console streams.
+static const char *
+file_name_of(FILE *stream)
+{
+	if (!settings.output_requested)
+		return nullptr;
+	if (stream == output_stream && stream != stdout)
+		return settings.output_path.c_str();
+	if (stream == log_stream && stream != stderr)
+		return settings.log_path.c_str();
+	return nullptr;
+}
+
+[[noreturn]] static void
+report_write_failure(const char *name)
+{
+	// The stream that failed is left alone: closing it would try the same
+	// write again on the way out.
+	if (output_stream != stdout && file_name_of(output_stream) == name)
+		output_stream = stdout;
+	if (log_stream != stderr && file_name_of(log_stream) == name)
+		log_stream = stderr;
+	write_error("\nCan't write output file %s\n", name);
+	end_process(1);
+}
+
+static int
+write_args(FILE *stream, const char *format, va_list args)
+{
+	if (stream == stderr)
+		fflush(stdout);
+	int written = vfprintf(stream, format, args);
+	if (written < 0) {
+		if (const char *name = file_name_of(stream))
+			report_write_failure(name);
+		return 0;
+	}
+	return written;
+}
+
+int
+write_text(FILE *stream, const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	int written = write_args(stream, format, args);
+	va_end(args);
+	return written;
+}
+
+int
+write_error(const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	int written = write_args(stderr, format, args);
+	va_end(args);
+	return written;
+}
+
+void
+erase_transient(int n)
+{
+	if (n <= 0)
+		return;
+	std::string text(size_t(n), '\b');
+	text.append(size_t(n), ' ');
+	text.append(size_t(n), '\b');
+	write_error("%s", text.c_str());
+}
+
+void
+close_checked(FILE *stream)
+{
+	const char *name = file_name_of(stream);
+	bool failed = fflush(stream) != 0 || ferror(stream);
+	if (failed && name)
+		report_write_failure(name);
+	if (fclose(stream) != 0 && name) {
+		write_error("\nCan't write output file %s\n", name);
+		end_process(1);
+	}
+}

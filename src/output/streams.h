@@ -1,0 +1,26 @@
+// Every byte the program writes goes through these, so that stdout, which
+// is buffered for speed, is always flushed before anything reaches stderr:
+// the two streams interleave as if both were unbuffered.
+#pragma once
+
+#include <cstdio>
+
+// Writes to a stream; returns the number of characters written.  A failed
+// write to the output file or the log file ends the run with status 1.
+int write_text(FILE *stream, const char *format, ...)
+	__attribute__((format(printf, 2, 3)));
+
+// Writes to stderr; returns the number of characters written.
+int write_error(const char *format, ...)
+	__attribute__((format(printf, 1, 2)));
+
+// Removes the last n characters of a progress message from the console:
+// n backspaces, n blanks, n backspaces.
+void erase_transient(int n);
+
+// Makes stdout fully buffered and stderr unbuffered.
+void set_up_streams();
+
+// Closes a stream that was written to and reports a failure to get its
+// bytes out, naming the file; ends the run with status 1 then.
+void close_checked(FILE *stream);

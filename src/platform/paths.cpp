@@ -1,0 +1,46 @@
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <unistd.h>
+#include <vector>
+
+static std::string
+current_directory()
+{
+	std::vector<char> buffer(4096);
+	while (!getcwd(buffer.data(), buffer.size())) {
+		if (errno != ERANGE)
+			return "/";
+		buffer.resize(buffer.size() * 2);
+	}
+	return buffer.data();
+}
+
+std::string
+full_path(const char *name)
+{
+	std::string joined = name[0] == '/' ? std::string(name) :
+	    current_directory() + "/" + name;
+	std::vector<std::string> parts;
+	size_t pos = 0;
+	while (pos <= joined.size()) {
+		size_t slash = joined.find('/', pos);
+		if (slash == std::string::npos)
+			slash = joined.size();
+		std::string part = joined.substr(pos, slash - pos);
+		if (part == "..") {
+			if (!parts.empty())
+				parts.pop_back();
+		} else if (!part.empty() && part != ".") {
+			parts.push_back(part);
+		}
+		pos = slash + 1;
+	}
+	std::string path;
+	for (const std::string &part : parts)
+		path += "/" + part;
+	// A name that ends in a separator still names a directory.
+	if (!joined.empty() && joined.back() == '/' && !parts.empty())
+		path += "/";
+	return path.empty() ? "/" : path;
+}

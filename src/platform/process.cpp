@@ -1,0 +1,12 @@
+#include "platform/process.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+void
+end_process(int status)
+{
+	// exit() flushes and closes every stdio stream still open, so text
+	// already written to the output and log files is never lost.
+	exit(status);
+}

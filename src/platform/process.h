@@ -1,0 +1,7 @@
+// Ending the process.  Every path that ends the run goes through here, so
+// that a build which must not end (the fuzzers) can link its own version.
+#pragma once
+
+// Flushes every open stream, the output and log files included, and ends
+// the process with the status.
+[[noreturn]] void end_process(int status);

@@ -1,0 +1,14 @@
+// Byte comparisons the comparators are built on.
+#pragma once
+
+#include <cstddef>
+
+// Compares at most n bytes, stopping at a zero byte, with both sides
+// folded to lower case (A to Z only), so "_" sorts before letters.
+int compare_nocase(const char *a, const char *b, size_t n);
+
+inline unsigned char
+fold_case(unsigned char c)
+{
+	return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}

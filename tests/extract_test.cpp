@@ -1,0 +1,177 @@
+// Record extraction on in-memory listings.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "loader/extract.h"
+#include "loader/prepare.h"
+#include "run_state.h"
+
+namespace {
+
+// A listing loaded from bytes, as the loader sees them after the read.
+struct Loaded {
+	std::vector<char> buffer;
+	Listing listing;
+	std::vector<std::string> records() const
+	{
+		std::vector<std::string> out;
+		for (uint64_t i = 0; i < listing.count; i++)
+			out.push_back(listing.table.entries[i]);
+		return out;
+	}
+};
+
+Loaded
+extract(const std::string &bytes, bool no_headers = false, size_t table = 4)
+{
+	settings = RunSettings();
+	settings.no_headers = no_headers;
+	Loaded l;
+	l.buffer.assign(bytes.size() + 4096, '\0');
+	bytes.copy(l.buffer.data(), bytes.size());
+	l.listing.name = "t.txt";
+	l.listing.buffer = l.buffer.data();
+	l.listing.table.entries = static_cast<char **>(malloc(table * sizeof(char *)));
+	l.listing.table.capacity = table;
+	extract_records(l.listing, bytes.size());
+	return l;
+}
+
+std::string
+crlf(const std::vector<std::string> &lines)
+{
+	std::string text;
+	for (const std::string &line : lines)
+		text += line + "\r\n";
+	return text;
+}
+
+const std::string r60(60, 'a');
+
+} // namespace
+
+TEST(Extract, SkipsLinesOfAnotherLength)
+{
+	std::string r60b(60, 'b'), r60c(60, 'c'), r60d(60, 'd');
+	Loaded l = extract(crlf({ "free text title", "----- BEGIN", "  SIZE  |  PATH  ",
+	    r60, r60b, r60c, std::string(58, 'x'), r60d, "----- END", r60 }));
+	EXPECT_EQ(settings.record_length, 60);
+	EXPECT_EQ(l.records(), (std::vector<std::string>{ r60, r60b, r60c, r60d }));
+}
+
+TEST(Extract, DataStartsAfterTheColumnTitleOrTheHeader)
+{
+	Loaded with_title = extract(crlf({ "----- BEGIN", "x  PATH  x", "12345678" }));
+	EXPECT_EQ(with_title.records(), (std::vector<std::string>{ "12345678" }));
+	Loaded title_only = extract(crlf({ "title", "a  PATH  b", "12345678" }));
+	EXPECT_EQ(title_only.records(), (std::vector<std::string>{ "12345678" }));
+	Loaded header_only = extract(crlf({ "----- BEGIN", "12345678", "87654321" }));
+	EXPECT_EQ(header_only.records(), (std::vector<std::string>{ "12345678", "87654321" }));
+}
+
+TEST(Extract, ColumnTitleIsLookedForUpToByte2000)
+{
+	std::string filler = std::string(1985, 'f');
+	// "----- BEGIN\r\n" is 13 bytes, so the title line starts at 2000 and
+	// then at 2001.
+	Loaded found = extract(crlf({ "----- BEGIN", filler, "  PATH  ", "12345678" }));
+	EXPECT_EQ(found.records(), (std::vector<std::string>{ "12345678" }));
+	Loaded passed = extract(crlf({ "----- BEGIN", filler + "g", "  PATH  ", "12345678" }));
+	EXPECT_EQ(settings.record_length, 1986);
+	EXPECT_EQ(passed.listing.count, 1u);
+}
+
+TEST(Extract, HeaderMustBeginByByte1000)
+{
+	std::string at1000 = std::string(998, 'f') + "\r\n----- BEGIN\r\n12345678\r\n";
+	EXPECT_EQ(find_start_position(at1000.data(), at1000.size()), 1000);
+	std::string at1001 = std::string(999, 'f') + "\r\n----- BEGIN\r\n12345678\r\n";
+	EXPECT_EQ(find_start_position(at1001.data(), at1001.size()), -1);
+	// A marker in a line that began earlier is still found from its start.
+	std::string late_marker = std::string(990, 'f') + "----- BEGIN\r\n";
+	EXPECT_EQ(find_start_position(late_marker.data(), late_marker.size()), 0);
+}
+
+TEST(Extract, DataEndsAtTrailerShortLineOrEmptyLineAfterARecord)
+{
+	EXPECT_EQ(extract(crlf({ "----- BEGIN", "123456", "123456", "----- END", "123456" })).listing.count, 2u);
+	EXPECT_EQ(extract(crlf({ "----- BEGIN", "123456", "12345", "123456" })).listing.count, 1u);
+	EXPECT_EQ(extract(crlf({ "----- BEGIN", "123456", "", "123456" })).listing.count, 1u);
+	// Empty lines after a skipped line go with it.
+	EXPECT_EQ(extract(crlf({ "----- BEGIN", "123456", "1234567", "", "", "123456" })).listing.count, 2u);
+	// Without a trailer the data ends with the file, with or without a
+	// last line end.
+	EXPECT_EQ(extract("----- BEGIN\r\n123456\r\n654321").listing.count, 2u);
+}
+
+TEST(Extract, LineEndsOfEveryKind)
+{
+	Loaded lf = extract("----- BEGIN\n123456\n654321\n");
+	EXPECT_EQ(lf.records(), (std::vector<std::string>{ "123456", "654321" }));
+	Loaded cr = extract("----- BEGIN\r123456\r654321\r");
+	EXPECT_EQ(cr.records(), (std::vector<std::string>{ "123456", "654321" }));
+	Loaded nul = extract(std::string("----- BEGIN\r\n123456\0" "654321\r\n", 28));
+	EXPECT_EQ(nul.records(), (std::vector<std::string>{ "123456", "654321" }));
+	// A lone LF among CR LF lines no longer shortens the next line.
+	Loaded mixed = extract("----- BEGIN\r\n123456\n654321\r\n");
+	EXPECT_EQ(mixed.records(), (std::vector<std::string>{ "123456", "654321" }));
+}
+
+TEST(Extract, WithoutHeadersTheFirstLineIsAlwaysARecord)
+{
+	Loaded l = extract(crlf({ "abc", "123456", "654321", "----- END", "999999" }), true);
+	EXPECT_EQ(settings.record_length, 6);
+	EXPECT_EQ(l.records(), (std::vector<std::string>{ "abc", "123456", "654321" }));
+	// The short first record reads as zeros past its end.
+	EXPECT_EQ(std::string(l.listing.table.entries[0], 7), std::string("abc\0\0\0\0", 7));
+	Loaded empty = extract("", true);
+	EXPECT_EQ(empty.listing.count, 1u);
+	EXPECT_EQ(settings.record_length, 0);
+}
+
+TEST(Extract, TableGrowsPastTheCountedLines)
+{
+	std::string data = "----- BEGIN\r\n";
+	for (int i = 0; i < 50; i++)
+		data += "12345678\r";
+	Loaded l = extract(data, false, 2);
+	EXPECT_EQ(l.listing.count, 50u);
+	EXPECT_GE(l.listing.table.capacity, 50u);
+}
+
+TEST(Extract, NoHeaderEndsTheRun)
+{
+	EXPECT_EXIT(extract(crlf({ "no marker here", "12345678" })), testing::ExitedWithCode(1),
+	    "There doesn't seem to be a header on t.txt");
+}
+
+TEST(Extract, SecondListingMustHaveTheFirstOnesLength)
+{
+	EXPECT_EXIT({
+		extract(crlf({ "----- BEGIN", "123456" }));
+		settings.expected_length = 7;
+		Loaded l;
+		std::string bytes = crlf({ "----- BEGIN", "123456" });
+		l.buffer.assign(bytes.begin(), bytes.end());
+		l.buffer.resize(bytes.size() + 1024);
+		l.listing.buffer = l.buffer.data();
+		l.listing.name = "u.txt";
+		extract_records(l.listing, bytes.size());
+	}, testing::ExitedWithCode(1), "different record lengths");
+}
+
+TEST(CountLines, CountsAsA1024CharacterLineReader)
+{
+	char path[] = "/tmp/rowsift-count-XXXXXX";
+	int fd = mkstemp(path);
+	std::string text = std::string(1022, 'a') + "\n" + std::string(1023, 'b') + "\n" +
+	    std::string(1500, 'c') + "\n\r\r\n" + "tail";
+	ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+	close(fd);
+	// 1 + 2 + 2 + 1 (the CRs are ordinary characters) + 1.
+	EXPECT_EQ(count_lines(path), 7);
+	unlink(path);
+	EXPECT_EQ(count_lines("/nonexistent/file"), -1);
+}

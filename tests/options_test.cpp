@@ -1,0 +1,93 @@
+// The option parser's reading of the command line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "front/options.h"
+#include "run_state.h"
+
+namespace {
+
+// Parses a command line (without the program name) from defaults.
+int
+parse(std::vector<std::string> args)
+{
+	settings = RunSettings();
+	settings.report_first_missing = 1;
+	settings.report_second_missing = 1;
+	settings.match_case = 1;
+	static std::vector<std::string> kept;
+	kept = args;
+	kept.insert(kept.begin(), "rowsift");
+	static std::vector<char *> argv;
+	argv.clear();
+	for (std::string &a : kept)
+		argv.push_back(a.data());
+	argv.push_back(nullptr);
+	return parse_options(int(kept.size()), argv.data());
+}
+
+} // namespace
+
+TEST(Options, NumbersReadAsAtoiReadsThem)
+{
+	EXPECT_EQ(read_number("12"), 12);
+	EXPECT_EQ(read_number("  +7x"), 7);
+	EXPECT_EQ(read_number("-3"), -3);
+	EXPECT_EQ(read_number("x"), 0);
+	EXPECT_EQ(read_number("-i"), 0);
+	EXPECT_EQ(read_number("99999999999999"), 2147483647);
+	EXPECT_EQ(read_number("-99999999999999"), -2147483647 - 1);
+}
+
+TEST(Options, ResultIsTheFirstOptionIndex)
+{
+	EXPECT_EQ(parse({ "a.txt", "b.txt" }), 3);
+	EXPECT_EQ(parse({ "a.txt", "b.txt", "c.txt", "-x" }), 4);
+	EXPECT_TRUE(settings.no_headers);
+	EXPECT_EQ(parse({ "a.txt", "-x", "b.txt" }), 2);
+}
+
+TEST(Options, LettersCombineAndValuesTakeTheRest)
+{
+	parse({ "a", "b", "-12ix" });
+	EXPECT_FALSE(settings.report_first_missing);
+	EXPECT_FALSE(settings.report_second_missing);
+	EXPECT_FALSE(settings.match_case);
+	EXPECT_TRUE(settings.no_headers);
+
+	parse({ "a", "b", "-d2ix" });
+	EXPECT_EQ(settings.field_start, 2);
+	EXPECT_TRUE(settings.match_case);
+	EXPECT_FALSE(settings.no_headers);
+
+	parse({ "a", "b", "-d", "-i" });
+	EXPECT_EQ(settings.field_start, 0);
+	EXPECT_TRUE(settings.match_case);
+
+	parse({ "a", "b", "-W", "12", "-L3", "-D", "4", "-H" });
+	EXPECT_EQ(settings.field_length, 3);
+	EXPECT_EQ(settings.field_start, 4);
+	EXPECT_TRUE(settings.hash_field);
+}
+
+TEST(Options, FirstPlainArgumentEndsTheOptions)
+{
+	parse({ "a", "b", "-x", "c.txt", "-i" });
+	EXPECT_TRUE(settings.match_case);
+	parse({ "a", "b", "-", "-x" });
+	EXPECT_TRUE(settings.no_headers);
+}
+
+TEST(Options, BadLettersAndValuesEndTheRun)
+{
+	EXPECT_EXIT(parse({ "a", "b", "-z" }), testing::ExitedWithCode(1), "");
+	EXPECT_EXIT(parse({ "a", "b", "--x" }), testing::ExitedWithCode(1), "");
+	EXPECT_EXIT(parse({ "a", "b", "-d" }), testing::ExitedWithCode(1), "");
+	EXPECT_EXIT(parse({ "a", "b", "-o" }), testing::ExitedWithCode(1), "");
+	EXPECT_EXIT(parse({ "a", "b", "-d", "-5" }), testing::ExitedWithCode(1),
+	    "Option -d needs a number of 0 or more, not -5");
+	EXPECT_EXIT(parse({ "a", "b", "-w-1" }), testing::ExitedWithCode(1),
+	    "Option -w needs a number of 0 or more, not -1");
+}

@@ -1,0 +1,179 @@
+#include "run_helper.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+TempDir::TempDir()
+{
+	char tmpl[] = "/tmp/rowsift-test-XXXXXX";
+	if (!mkdtemp(tmpl))
+		throw std::runtime_error("mkdtemp failed");
+	path = tmpl;
+}
+
+TempDir::~TempDir()
+{
+	std::string command = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
+	if (system(command.c_str()) != 0)
+		fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+void
+TempDir::write(const std::string &name, const std::string &bytes) const
+{
+	std::ofstream(file(name), std::ios::binary) << bytes;
+}
+
+std::string
+TempDir::read(const std::string &name) const
+{
+	std::ifstream in(file(name), std::ios::binary);
+	std::ostringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+bool
+TempDir::exists(const std::string &name) const
+{
+	struct stat st;
+	return stat(file(name).c_str(), &st) == 0;
+}
+
+static std::string
+drain(int fd)
+{
+	std::string text;
+	char buffer[65536];
+	ssize_t got;
+	while ((got = read(fd, buffer, sizeof buffer)) > 0)
+		text.append(buffer, size_t(got));
+	close(fd);
+	return text;
+}
+
+RunResult
+run_rowsift(const std::string &dir, const std::vector<std::string> &args,
+    const std::vector<std::string> &env)
+{
+	// Both outputs go to files, so neither pipe can fill up and stall.
+	std::string out_path = dir + "/.stdout", err_path = dir + "/.stderr";
+	pid_t pid = fork();
+	if (pid == 0) {
+		int in = open("/dev/null", O_RDONLY);
+		int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		dup2(in, 0);
+		dup2(out, 1);
+		dup2(err, 2);
+		if (chdir(dir.c_str()) != 0)
+			_exit(127);
+		for (const std::string &entry : env)
+			putenv(strdup(entry.c_str()));
+		std::vector<char *> argv;
+		argv.push_back(const_cast<char *>(ROWSIFT_BINARY));
+		for (const std::string &arg : args)
+			argv.push_back(const_cast<char *>(arg.c_str()));
+		argv.push_back(nullptr);
+		execv(ROWSIFT_BINARY, argv.data());
+		_exit(127);
+	}
+	RunResult result;
+	int status = 0;
+	waitpid(pid, &status, 0);
+	result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	result.out = drain(open(out_path.c_str(), O_RDONLY));
+	result.err = drain(open(err_path.c_str(), O_RDONLY));
+	unlink(out_path.c_str());
+	unlink(err_path.c_str());
+	return result;
+}
+
+std::string
+hash_listing(const std::vector<std::string> &records, const std::string &eol)
+{
+	std::string text = "sumlist hash listing" + eol + "----- BEGIN" + eol +
+	    "  SIZE  |   DATE   | HASH  |  PATH  " + eol;
+	for (const std::string &record : records)
+		text += record + eol;
+	return text + "----- END" + eol;
+}
+
+std::string
+erased(size_t n)
+{
+	return std::string(n, '\b') + std::string(n, ' ') + std::string(n, '\b');
+}
+
+std::string
+format(const char *fmt, ...)
+{
+	char buffer[8192];
+	va_list args;
+	va_start(args, fmt);
+	int n = vsnprintf(buffer, sizeof buffer, fmt, args);
+	va_end(args);
+	return std::string(buffer, size_t(n));
+}
+
+// A message followed by its erasure.
+static std::string
+transient(const std::string &message)
+{
+	return message + erased(message.size());
+}
+
+static std::string
+pass_progress(long count, long step, size_t &counter)
+{
+	std::string text;
+	for (long i = 0; i <= count; i += step) {
+		if (i == count)
+			break;
+		std::string shown = format("Processed %6ld", i);
+		text += std::string(counter, '\b') + shown;
+		counter = shown.size();
+	}
+	std::string shown = format("Processed %6ld", count);
+	text += std::string(counter, '\b') + shown;
+	counter = shown.size();
+	return text;
+}
+
+std::string
+expected_stderr(const ExpectedRun &run)
+{
+	std::string text = "\n";
+	text += transient("Getting number of records in each file. This may take some time.\n");
+	text += transient(format(" Getting memory to store %ld lines", run.capacity));
+	text += format("\nOpened %s\n", run.name1.c_str());
+	text += transient(format(" Getting memory of %ld to process %s", run.size1, run.name1.c_str()));
+	text += format("\nOpened %s\n", run.name2.c_str());
+	text += transient(format(" Getting memory of %ld to process %s", run.size2, run.name2.c_str()));
+	text += transient(format("Reading %ld bytes from %s into memory", run.size1, run.name1.c_str()));
+	text += transient("Processing " + run.name1);
+	text += transient("Sorting records");
+	text += transient(format("Reading %ld bytes from %s into memory", run.size2, run.name2.c_str()));
+	text += transient("Processing " + run.name2);
+	text += transient("Sorting records");
+	size_t counter = 0;
+	long step = run.count2 <= 10 ? 2 : run.count2 / 10;
+	if (run.first_pass) {
+		text += "\n" + pass_progress(run.count1, step, counter);
+		text += "\n   Compare file records in 1 not in 2";
+	}
+	if (run.second_pass) {
+		text += "\n" + pass_progress(run.count2, 500, counter);
+		text += "   Compare file records in 2 not in 1";
+	}
+	return text + "\n**********************************\n\n";
+}

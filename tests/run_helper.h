@@ -1,0 +1,48 @@
+// Runs the built program in a temporary directory and captures every byte
+// it writes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+	std::string out;
+	std::string err;
+	int status = -1;
+};
+
+// A fresh temporary directory, removed with its contents on destruction.
+struct TempDir {
+	std::string path;
+	TempDir();
+	~TempDir();
+	std::string file(const std::string &name) const { return path + "/" + name; }
+	void write(const std::string &name, const std::string &bytes) const;
+	std::string read(const std::string &name) const;
+	bool exists(const std::string &name) const;
+};
+
+// Runs rowsift with args in dir, stdin from /dev/null, extra environment
+// entries (NAME=value) added.
+RunResult run_rowsift(const std::string &dir, const std::vector<std::string> &args,
+    const std::vector<std::string> &env = {});
+
+// A listing in CR LF lines: a title, "----- BEGIN", a "  PATH  " column
+// line, the records and "----- END".
+std::string hash_listing(const std::vector<std::string> &records, const std::string &eol = "\r\n");
+
+// The stderr text of erasing an n-character progress message.
+std::string erased(size_t n);
+
+// What a successful run writes to stderr, step by step.
+struct ExpectedRun {
+	std::string name1, name2;
+	long size1 = 0, size2 = 0;
+	long capacity = 0;		// the larger line count + 1
+	long count1 = 0, count2 = 0;
+	bool first_pass = true, second_pass = true;
+};
+std::string expected_stderr(const ExpectedRun &run);
+
+// printf into a std::string.
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
