@@ -1,1 +1,99 @@
+// Loading and field selection seen from outside: what a run prints for
+// listings the loader has to think about.
 #include <gtest/gtest.h>
+
+#include "run_helper.h"
+
+namespace {
+
+std::string
+tail_of(const std::string &text, size_t n)
+{
+	return text.size() < n ? text : text.substr(text.size() - n);
+}
+
+} // namespace
+
+TEST(LoaderRun, WithoutHeadersTheFirstLineIsARecordOfAnyLength)
+{
+	TempDir dir;
+	dir.write("a.txt", "short\r\n1234567890\r\nabcdefghij\r\n");
+	dir.write("b.txt", "1234567890\r\nzzzzzzzzzz\r\n");
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-x" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "\nInput file #1:   a.txt  3 records\n"
+	    "Input file #2:   b.txt  2 records\n\n"
+	    "\nFound the following entry in a.txt not in b.txt\nabcdefghij\n"
+	    "\nFound the following entry in a.txt not in b.txt\nshort\n"
+	    "\nFound the following entry in b.txt not in a.txt\nzzzzzzzzzz\n"
+	    "\n\nFound 3 mismatches\n");
+}
+
+TEST(LoaderRun, MoreRecordsThanCountedLinesAreAllKept)
+{
+	// Lone CRs end records but not the lines the counter sees.
+	TempDir dir;
+	std::string many = "----- BEGIN\r";
+	for (int i = 0; i < 40; i++)
+		many += format("record %04d\r", i);
+	dir.write("a.txt", many);
+	dir.write("b.txt", "----- BEGIN\r\nrecord 0000\r\n");
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-1" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find(" Getting memory to store 3 lines"), std::string::npos);
+	EXPECT_NE(r.out.find("Input file #1:   a.txt  40 records\n"), std::string::npos);
+	EXPECT_NE(r.out.find("\nrecord 0039\n\n\nFound 39 mismatches\n"), std::string::npos);
+}
+
+TEST(LoaderRun, HashSearchFollowsTheFieldOfTheSecondListing)
+{
+	// Listing 1's first record has its hash at 4, listing 2's at 5; the
+	// field in force is listing 2's, and listing 1 must be searched in
+	// that order.  The other records of listing 1 hold their hash at 5
+	// behind a letter that would scatter them in an order by index 4.
+	TempDir dir;
+	std::vector<std::string> one = { "a   11111111 zzzzzzz" };
+	std::vector<std::string> two = { "abcd 22222222 zzzzzz" };
+	for (int i = 0; i < 60; i++) {
+		std::string hash = format("%08X", 0x10000000 + i * 7919);
+		one.push_back(std::string("abcQ") + char('z' - (i * 37) % 26) + hash + " zzzzzz");
+		two.push_back("abcd " + hash + " zzzzzz");
+	}
+	dir.write("a.txt", hash_listing(one));
+	dir.write("b.txt", hash_listing(two));
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-h", "-2" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(tail_of(r.out, 130), tail_of("\nBased on field starting at 5, for 8 characters \n"
+	    "\nFound the following entry in b.txt not in a.txt\nabcd 22222222 zzzzzz\n"
+	    "\n\nFound 1 mismatches\n", 130));
+}
+
+TEST(LoaderRun, HashOptionWithoutAHashNamesTheFile)
+{
+	TempDir dir;
+	dir.write("a.txt", hash_listing({ "0123456789ABCDEF0123456789ABCDEF | c:\\x.txt" }));
+	dir.write("b.txt", hash_listing({ "0123456789ABCDEF0123456789ABCDEF | c:\\y.txt" }));
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-h" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(tail_of(r.err, 70), tail_of("Processing a.txt" + erased(16) +
+	    "\nNo hash value found in the first record of a.txt\n", 70));
+}
+
+TEST(LoaderRun, FieldBeyondTheRecordIsRefused)
+{
+	TempDir dir;
+	dir.write("a.txt", hash_listing({ "1234567890" }));
+	dir.write("b.txt", hash_listing({ "1234567890" }));
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-d", "10", "-l", "3" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(tail_of(r.err, 110), tail_of("Processing a.txt" + erased(16) +
+	    "\nNothing to compare in a.txt: the compare field starts at 10,"
+	    " its records are 10 characters long\n", 110));
+	// A listing without records is never refused for it.
+	dir.write("a.txt", hash_listing({}));
+	dir.write("b.txt", hash_listing({}));
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-d", "50" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.out.find("Found 0 mismatches"), std::string::npos);
+}
