@@ -82,9 +82,9 @@ read_stderr_until(TerminalRun &run, size_t size)
 }
 
 // Waits until the program has written text and put the terminal in raw
-// mode to wait for a key, then presses the key.
+// mode to wait for a key.
 void
-press_after(TerminalRun &run, const std::string &text, const std::string &key)
+await_key_wait(TerminalRun &run, const std::string &text)
 {
 	read_stderr_until(run, text.size());
 	ASSERT_EQ(run.err_text, text);
@@ -95,6 +95,12 @@ press_after(TerminalRun &run, const std::string &text, const std::string &key)
 		std::this_thread::sleep_for(std::chrono::milliseconds(1));
 	}
 	EXPECT_FALSE(now.c_lflag & (ECHO | ISIG));
+}
+
+void
+press_after(TerminalRun &run, const std::string &text, const std::string &key)
+{
+	await_key_wait(run, text);
 	ASSERT_EQ(write(run.master, key.data(), key.size()), ssize_t(key.size()));
 }
 
@@ -120,10 +126,11 @@ expect_same_settings(const termios &before, const termios &after)
 		EXPECT_EQ(before.c_cc[i], after.c_cc[i]) << "c_cc[" << i << "]";
 }
 
-// Waits for the end, checks what every run must leave: status 1, nothing
-// on stdout, nothing echoed, the terminal as it was; returns stderr.
+// Waits for the end, checks what every run must leave: status 1 (or death
+// by the signal sent), nothing on stdout, nothing echoed, the terminal as
+// it was; returns stderr.
 std::string
-finish(TerminalRun &run)
+finish(TerminalRun &run, int signal_sent = 0)
 {
 	auto deadline = std::chrono::steady_clock::now() + give_up_after;
 	int status = 0;
@@ -136,7 +143,10 @@ finish(TerminalRun &run)
 		}
 		std::this_thread::sleep_for(std::chrono::milliseconds(5));
 	}
-	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+	if (signal_sent)
+		EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_sent) << "status " << status;
+	else
+		EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
 	run.err_text += read_rest(run.err);
 	EXPECT_EQ(read_rest(run.out), "");
 	termios after;
@@ -199,6 +209,17 @@ TEST(Usage, ArrowKeyIsOneOrdinaryKeyPress)
 	press_after(run, pages_with_prompts(1), arrow_up);
 	press_after(run, pages_with_prompts(2), esc);
 	EXPECT_EQ(finish(run), pages_with_prompts(2));
+}
+
+// A signal that ends the program during a wait must not leave the
+// terminal raw.
+TEST(Usage, SignalDuringWaitLeavesTerminalAsItWas)
+{
+	TerminalRun run;
+	start(run, {});
+	await_key_wait(run, pages_with_prompts(1));
+	kill(run.pid, SIGTERM);
+	EXPECT_EQ(finish(run, SIGTERM), pages_with_prompts(1));
 }
 
 TEST(Usage, WithoutTerminalAllPagesFollowWithoutWaiting)
