@@ -100,7 +100,7 @@ show_usage()
 	write_page_command_line();
 	prompt_continue(stderr);
 	wait_for_next_page();
-	// Nothing tells the user this page waits too.
+	// The fourth page has always waited without a prompt.
 	write_page_compare_field();
 	wait_for_next_page();
 	write_page_record_format();
