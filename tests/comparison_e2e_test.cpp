@@ -158,5 +158,6 @@ TEST(Comparison, ShortCommandLineEndsWithStatusOne)
 		RunResult r = run_rowsift(dir.path, args);
 		EXPECT_EQ(r.status, 1);
 		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err, usage_text());
 	}
 }

@@ -69,6 +69,9 @@ run_rowsift(const std::string &dir, const std::vector<std::string> &args,
 	std::string out_path = dir + "/.stdout", err_path = dir + "/.stderr";
 	pid_t pid = fork();
 	if (pid == 0) {
+		// A new session has no controlling terminal, so the usage screens
+		// never wait for a key, even when the tests run in a terminal.
+		setsid();
 		int in = open("/dev/null", O_RDONLY);
 		int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -176,4 +179,70 @@ expected_stderr(const ExpectedRun &run)
 		text += "   Compare file records in 2 not in 1";
 	}
 	return text + "\n**********************************\n\n";
+}
+
+const std::string usage_prompt = std::string(29, ' ') + "Hit return to continue";
+
+std::string
+usage_page(int number)
+{
+	static const char *const pages[] = {
+		"\n\n"
+		"CAVEAT: IT IS BEST TO RUN ROWSIFT ON A PIPE \"|\" DELIMETED FILE\n\n"
+		"Rowsift compares two sumlist.exe outputs and lists those records that are\n"
+		"found in one file and not the other. Default compares the ENTIRE hash record.\n"
+		"Meaning the hash, path, filename, and any other data in the row are used.\n\n"
+		"In order for the program to work correctly, the computer must have enough\n"
+		"free memory (RAM) to store both files in memory while processing.\n"
+		"Currently, there is a max of 7990000 files(records) per input file.\n"
+		"For NT and 9X this is usually not a problem. As swap space is available\n\n",
+
+		"\nAssuming each input file has \"records\" or \"lines\" for each file processed\n\n"
+		"The input file should have a header line  \"----- BEGIN\" just before\n"
+		"the start of the data, and a trailer line \"----- END\" after the last data line\n"
+		"This is an indication to the program where to start and stop the processing\n"
+		"The 5 dashes \"-----\" of the header and trailer MUST begin the line\n"
+		"If the files are pure data, without headers, then the -X option should be used\n\n"
+		"As a side benefit: If two files have the same record format\n"
+		"rowsift can be used to compare any 2 files on the hash field.\n"
+		"If the hash is the first field, it is even easier\n\n",
+
+		"\n\n\nCommand line is:   rowsift  infile1 infile2 -options[12hix [-d # -l #]]\n"
+		"-1:   Only show occurance from file 1 and not file 2\n"
+		"-2:   Only show occurance from file 2 and not file 1\n"
+		"      default is show differences from both files.\n"
+		"-i:   ignore case of records.\n"
+		"-x:   input files DO NOT have the ----- BEGIN and ----- END triggers.\n"
+		"      files are clean data files without HEADERS or TRAILERS.\n"
+		"-[oO]+outputfile: Filename of an output file (log) to place mismatch info. to.\n"
+		"      -O (uppercase) also sends output file to the default printer.\n"
+		"      formatted 75 characters per line.\n\n",
+
+		"\n\n"
+		"-d+#: #==start compare at this character from start of record.\n"
+		"      use this when the drive letter is only suspected differance. \"-d 2\"\n"
+		"-l+#: restrict compare field length to this many characters. \n"
+		"      default is to compare entire record, which includes date/time/size etc.\n"
+		"      compare field either starts at 1, or value input using -d option.\n"
+		"-h:   the program calcuates the beginning and end of the hash field\n"
+		"      and compares only hash values, regardless of filenames, dates etc.\n"
+		"      this is useful if filenames have changed.\n"
+		"NOTE: this -h option will not work if delimeters other than | are used\n"
+		"Processing starts at lines containing \"----- BEGIN \" and ends at \"----- END \" \n\n",
+
+		"\n\n"
+		"BEST record format: If not using headers ----- BEGIN \n\n"
+		"MD5hash values as first field    | Path\\filename-fixed length record\n\n"
+		"1234567890ABCDEF01234567890ABCDE | c:\\directory\\path\\filename.ext\n"
+		"0123456789ABCDEF01234567890ABCDE | c:\\directory\\path\\filename.ext\n"
+		"2345678901ABCDEF01234567890ABCDE | c:\\directory\\path\\filename.ext\n",
+	};
+	return pages[number - 1];
+}
+
+std::string
+usage_text()
+{
+	return usage_page(1) + usage_prompt + usage_page(2) + usage_prompt +
+	    usage_page(3) + usage_prompt + usage_page(4) + usage_page(5);
 }

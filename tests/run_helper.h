@@ -22,8 +22,9 @@ struct TempDir {
 	bool exists(const std::string &name) const;
 };
 
-// Runs rowsift with args in dir, stdin from /dev/null, extra environment
-// entries (NAME=value) added.
+// Runs rowsift with args in dir, in a session of its own without a
+// controlling terminal, stdin from /dev/null, extra environment entries
+// (NAME=value) added.
 RunResult run_rowsift(const std::string &dir, const std::vector<std::string> &args,
     const std::vector<std::string> &env = {});
 
@@ -46,3 +47,11 @@ std::string expected_stderr(const ExpectedRun &run);
 
 // printf into a std::string.
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The usage pages 1 to 5, each as written before its wait, and the prompt
+// that follows pages 1 to 3.
+std::string usage_page(int number);
+extern const std::string usage_prompt;
+
+// What the usage screens write when no key ends them early.
+std::string usage_text();
