@@ -1,8 +1,8 @@
 #include "compare/order.h"
 
-#include <algorithm>
 #include <cstring>
 
+#include "compare/key_sort.h"
 #include "platform/text.h"
 #include "run_state.h"
 
@@ -32,13 +32,20 @@ compare_for_search(const void *key, const void *entry)
 	    settings.compare_length);
 }
 
+SortField
+sort_field()
+{
+	SortField field;
+	field.start = settings.field_start;
+	field.length = settings.record_length - settings.field_start;
+	field.fold = !settings.match_case;
+	return field;
+}
+
 void
 sort_listing(Listing &l)
 {
-	char **entries = l.table.entries;
-	std::sort(entries, entries + l.count, [](char *const &a, char *const &b) {
-		return compare_for_sort(&a, &b) < 0;
-	});
+	sort_records(l.table.entries, size_t(l.count), sort_field());
 	l.sorted_field_start = settings.field_start;
 }
 
@@ -47,4 +54,61 @@ listing_holds(const Listing &l, const char *record)
 {
 	return bsearch(&record, l.table.entries, l.count, sizeof(char *),
 	    compare_for_search) != nullptr;
+}
+
+bool
+merge_finds_all()
+{
+	return settings.compare_length <= settings.record_length - settings.field_start &&
+	    listings[0].sorted_field_start == settings.field_start &&
+	    listings[1].sorted_field_start == settings.field_start;
+}
+
+// Records ahead of the walk are fetched early: the tables are sorted, the
+// records themselves lie all over the buffers.
+static const uint64_t fetch_distance = 8;
+
+static void
+fetch_ahead(const Listing &l, uint64_t i)
+{
+	if (i + fetch_distance < l.count)
+		__builtin_prefetch(l.table.entries[i + fetch_distance] + settings.field_start);
+}
+
+static int
+compare_records(const char *a, const char *b)
+{
+	return compare_for_search(&a, &b);
+}
+
+void
+find_missing(const Listing &l1, const Listing &l2, unsigned char *missing_1,
+    unsigned char *missing_2)
+{
+	char *const *a = l1.table.entries;
+	char *const *b = l2.table.entries;
+	uint64_t i = 0, j = 0;
+	while (i < l1.count && j < l2.count) {
+		fetch_ahead(l1, i);
+		fetch_ahead(l2, j);
+		int order = compare_records(a[i], b[j]);
+		if (order < 0) {
+			missing_1[i++] = 1;
+		} else if (order > 0) {
+			missing_2[j++] = 1;
+		} else {
+			// Every record of either side with this field is found.
+			const char *field = a[i];
+			missing_1[i++] = 0;
+			missing_2[j++] = 0;
+			while (i < l1.count && compare_records(a[i], field) == 0)
+				missing_1[i++] = 0;
+			while (j < l2.count && compare_records(b[j], field) == 0)
+				missing_2[j++] = 0;
+		}
+	}
+	for (; i < l1.count; i++)
+		missing_1[i] = 1;
+	for (; j < l2.count; j++)
+		missing_2[j] = 1;
 }

@@ -1,0 +1,207 @@
+#include "compare/key_sort.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/text.h"
+
+// Below this many records a range is finished by comparisons.
+static const size_t small_range = 32;
+// Records whose keys are refilled are fetched this far ahead.
+static const size_t fetch_ahead = 16;
+
+uint64_t
+field_key(const char *record, const SortField &field, int offset)
+{
+	const unsigned char *p =
+	    reinterpret_cast<const unsigned char *>(record) + field.start + offset;
+	int available = field.length - offset;
+	int n = available < 8 ? available : 8;
+	uint64_t key = 0;
+	int i = 0;
+	for (; i < n; i++) {
+		unsigned char c = field.fold ? fold_case(p[i]) : p[i];
+		if (c == 0)
+			break;
+		key |= uint64_t(c) << (56 - 8 * i);
+	}
+	return key;
+}
+
+// A key whose field ended inside it leaves nothing further to compare.
+static bool
+key_ends_field(uint64_t key, const SortField &field, int offset)
+{
+	if (offset + 8 >= field.length)
+		return true;
+	return ((key - 0x0101010101010101ull) & ~key & 0x8080808080808080ull) != 0;
+}
+
+// The order of two records whose keys at `offset` are equal, from the
+// bytes after those keys.
+static int
+compare_rest(const char *a, const char *b, uint64_t key, const SortField &field, int offset)
+{
+	if (key_ends_field(key, field, offset))
+		return 0;
+	int from = field.start + offset + 8;
+	size_t n = size_t(field.length - offset - 8);
+	if (field.fold)
+		return compare_nocase(a + from, b + from, n);
+	return strncmp(a + from, b + from, n);
+}
+
+struct SortRange {
+	uint64_t *keys;
+	char **entries;
+	size_t count;
+};
+
+static void
+swap_records(SortRange r, size_t i, size_t j)
+{
+	std::swap(r.keys[i], r.keys[j]);
+	std::swap(r.entries[i], r.entries[j]);
+}
+
+static void
+sort_small(SortRange r, const SortField &field, int offset)
+{
+	for (size_t i = 1; i < r.count; i++) {
+		uint64_t key = r.keys[i];
+		char *entry = r.entries[i];
+		size_t j = i;
+		while (j > 0) {
+			uint64_t before = r.keys[j - 1];
+			if (before < key)
+				break;
+			if (before == key && compare_rest(r.entries[j - 1], entry, key, field, offset) <= 0)
+				break;
+			r.keys[j] = before;
+			r.entries[j] = r.entries[j - 1];
+			j--;
+		}
+		r.keys[j] = key;
+		r.entries[j] = entry;
+	}
+}
+
+static void
+fill_keys(SortRange r, const SortField &field, int offset)
+{
+	for (size_t i = 0; i < r.count; i++) {
+		if (i + fetch_ahead < r.count)
+			__builtin_prefetch(r.entries[i + fetch_ahead] + field.start + offset);
+		r.keys[i] = field_key(r.entries[i], field, offset);
+	}
+}
+
+static unsigned
+digit(uint64_t key, int byte)
+{
+	return unsigned(key >> (56 - 8 * byte)) & 0xff;
+}
+
+// Moves every record of the range into its bucket by key byte `byte`;
+// counts holds the size of each bucket.
+static void
+distribute(SortRange r, int byte, const size_t *counts)
+{
+	size_t next[256], end[256];
+	size_t at = 0;
+	for (unsigned d = 0; d < 256; d++) {
+		next[d] = at;
+		at += counts[d];
+		end[d] = at;
+	}
+	for (unsigned d = 0; d < 256; d++) {
+		while (next[d] < end[d]) {
+			unsigned home = digit(r.keys[next[d]], byte);
+			if (home == d)
+				next[d]++;
+			else
+				swap_records(r, next[d], next[home]++);
+		}
+	}
+}
+
+// Sorts the range by key byte `byte` and those after it; every key in the
+// range shares the bytes before it.  Only buckets smaller than half the
+// range are sorted by a call of their own, so the calls nest no deeper
+// than the logarithm of the count, whatever the records hold.
+static void
+sort_range(SortRange r, const SortField &field, int offset, int byte)
+{
+	for (;;) {
+		if (r.count < 2)
+			return;
+		if (r.count < small_range) {
+			sort_small(r, field, offset);
+			return;
+		}
+		if (byte == 8) {
+			// Every key in the range is the same: on to the next eight
+			// bytes, unless the field ended within these.
+			if (key_ends_field(r.keys[0], field, offset))
+				return;
+			offset += 8;
+			byte = 0;
+			fill_keys(r, field, offset);
+		}
+		size_t counts[256] = {};
+		for (size_t i = 0; i < r.count; i++)
+			counts[digit(r.keys[i], byte)]++;
+		unsigned largest = 0;
+		for (unsigned d = 1; d < 256; d++)
+			if (counts[d] > counts[largest])
+				largest = d;
+		if (counts[largest] < r.count)
+			distribute(r, byte, counts);
+		SortRange rest{};
+		size_t start = 0;
+		for (unsigned d = 0; d < 256; d++) {
+			SortRange bucket{ r.keys + start, r.entries + start, counts[d] };
+			start += counts[d];
+			// A zero byte means the field ended: those records are equal.
+			if (d == 0)
+				continue;
+			if (d == largest)
+				rest = bucket;
+			else
+				sort_range(bucket, field, offset, byte + 1);
+		}
+		r = rest;
+		byte++;
+	}
+}
+
+static void
+sort_by_comparison(char **entries, size_t count, const SortField &field)
+{
+	std::sort(entries, entries + count, [&field](const char *a, const char *b) {
+		uint64_t ka = field_key(a, field, 0);
+		uint64_t kb = field_key(b, field, 0);
+		if (ka != kb)
+			return ka < kb;
+		return compare_rest(a, b, ka, field, 0) < 0;
+	});
+}
+
+void
+sort_records(char **entries, size_t count, const SortField &field)
+{
+	if (count < 2 || field.length <= 0)
+		return;
+	auto *keys = static_cast<uint64_t *>(malloc(count * sizeof(uint64_t)));
+	if (!keys) {
+		// Slower, but needs no memory of its own.
+		sort_by_comparison(entries, count, field);
+		return;
+	}
+	SortRange all{ keys, entries, count };
+	fill_keys(all, field, 0);
+	sort_range(all, field, 0, 0);
+	free(keys);
+}
