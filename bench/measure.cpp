@@ -2,8 +2,8 @@
 // children included) and peak resident memory on one line of RESULT_FILE.
 // With --phases the command's stderr is read through a pipe and the time
 // between rowsift's progress messages and their erasure is added up by
-// step: count, read, extract, sort, passes (first progress counter to the
-// end); "other" is the rest.  The command's stderr bytes are not kept.
+// step: count, read, extract, sort, passes (from the end of the second
+// sort to the end); "other" is the rest.  The command's stderr bytes are not kept.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -26,16 +26,21 @@ static const char *const phase_names[] = { "", "count", "read", "extract", "sort
 struct PhaseClock {
 	double total[phase_count] = {};
 	Phase open = none;
+	int sorts_done = 0;
 	double opened_at = 0;
 	std::string tail;	// end of the previous chunk, for markers cut in two
 
 	void
 	close(double now)
 	{
-		if (open != none && open != passes) {
-			total[open] += now - opened_at;
+		if (open == none || open == passes)
+			return;
+		total[open] += now - opened_at;
+		// Both tables are sorted: what follows is the passes.
+		if (open == sort_table && ++sorts_done == 2)
+			start(passes, now);
+		else
 			open = none;
-		}
 	}
 	void
 	start(Phase p, double now)
@@ -52,6 +57,8 @@ struct PhaseClock {
 		if (open == passes)
 			return;
 		close(now);
+		if (open == passes)
+			return;
 		std::string text = tail + chunk;
 		static const struct { const char *marker; Phase phase; } markers[] = {
 			{ "Getting number of records", count }, { "Reading ", read_file },
@@ -77,6 +84,8 @@ struct PhaseClock {
 		}
 		if (text.find('\b', best) == std::string::npos)
 			start(found, now);
+		else if (found == sort_table && ++sorts_done == 2)
+			start(passes, now);
 	}
 };
 

@@ -49,7 +49,7 @@ compare_rest(const char *a, const char *b, uint64_t key, const SortField &field,
 	int from = field.start + offset + 8;
 	size_t n = size_t(field.length - offset - 8);
 	if (field.fold)
-		return compare_nocase(a + from, b + from, n);
+		return compare_nocase_readable(a + from, b + from, n);
 	return strncmp(a + from, b + from, n);
 }
 
@@ -88,7 +88,7 @@ sort_small(SortRange r, const SortField &field, int offset)
 	}
 }
 
-static void
+__attribute__((noinline)) static void
 fill_keys(SortRange r, const SortField &field, int offset)
 {
 	for (size_t i = 0; i < r.count; i++) {
@@ -105,8 +105,9 @@ digit(uint64_t key, int byte)
 }
 
 // Moves every record of the range into its bucket by key byte `byte`;
-// counts holds the size of each bucket.
-static void
+// counts holds the size of each bucket.  Kept out of line so that its
+// tables don't weigh on every nested call of sort_range.
+__attribute__((noinline)) static void
 distribute(SortRange r, int byte, const size_t *counts)
 {
 	size_t next[256], end[256];
@@ -135,8 +136,6 @@ static void
 sort_range(SortRange r, const SortField &field, int offset, int byte)
 {
 	for (;;) {
-		if (r.count < 2)
-			return;
 		if (r.count < small_range) {
 			sort_small(r, field, offset);
 			return;
@@ -169,6 +168,8 @@ sort_range(SortRange r, const SortField &field, int offset, int byte)
 				continue;
 			if (d == largest)
 				rest = bucket;
+			else if (bucket.count < small_range)
+				sort_small(bucket, field, offset);
 			else
 				sort_range(bucket, field, offset, byte + 1);
 		}

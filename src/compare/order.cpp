@@ -13,8 +13,13 @@ compare_fields(const char *a, const char *b, int length)
 		return 0;
 	a += settings.field_start;
 	b += settings.field_start;
-	int r = settings.match_case ? strncmp(a, b, size_t(length)) :
-	    compare_nocase(a, b, size_t(length));
+	int r;
+	if (settings.match_case)
+		r = strncmp(a, b, size_t(length));
+	else if (length <= settings.record_length - settings.field_start)
+		r = compare_nocase_readable(a, b, size_t(length));	// within every record
+	else
+		r = compare_nocase(a, b, size_t(length));
 	return (r > 0) - (r < 0);
 }
 
