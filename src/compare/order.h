@@ -23,6 +23,13 @@ SortField sort_field();
 // field_start it was sorted by.
 void sort_listing(Listing &listing);
 
+// Starts sorting the listing's table on a second thread, by the field in
+// force now; the table must be left alone until finish_sort.
+void start_sort(Listing &listing);
+
+// Waits for the sort that start_sort began.
+void finish_sort();
+
 // Whether one walk through both sorted tables finds what a search per
 // record finds: the compare field must lie within the part of the records
 // the tables are sorted by.
