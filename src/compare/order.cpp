@@ -104,7 +104,7 @@ merge_finds_all()
 
 // Records ahead of the walk are fetched early: the tables are sorted, the
 // records themselves lie all over the buffers.
-static const uint64_t fetch_distance = 8;
+static const uint64_t fetch_distance = 16;
 
 static void
 fetch_ahead(char *const *entries, uint64_t count, uint64_t i)
