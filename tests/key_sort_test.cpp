@@ -81,26 +81,89 @@ const Case cases[] = {
 	{ 70, 3, 40, true }, { 70, 0, 70, false }, { 9, 8, 1, true }, { 3, 0, 3, true },
 };
 
+// Sorts random records and checks that neighbours are in the order of
+// compare_for_sort and that no record was lost or duplicated.
+void
+check_sort(std::mt19937 &draw, const Case &c, size_t count)
+{
+	use_case(c);
+	std::vector<std::string> source = random_records(draw, count, c.length);
+	Records sorted(source);
+	sort_records(sorted.entries.data(), count, sort_field());
+	for (size_t i = 1; i < count; i++)
+		ASSERT_LE(compare_for_sort(&sorted.entries[i - 1], &sorted.entries[i]), 0)
+		    << "length " << c.length << " start " << c.field_start << " at " << i;
+	std::vector<std::string> before(source), after;
+	for (char *e : sorted.entries)
+		after.emplace_back(e, size_t(c.length));
+	std::sort(before.begin(), before.end());
+	std::sort(after.begin(), after.end());
+	ASSERT_EQ(before, after);
+}
+
 } // namespace
 
 TEST(KeySort, OrdersAsTheComparatorDoes)
 {
 	std::mt19937 draw(20261209);
-	for (const Case &c : cases) {
-		for (size_t count : { 0u, 1u, 2u, 31u, 33u, 700u, 5000u }) {
-			use_case(c);
-			std::vector<std::string> source = random_records(draw, count, c.length);
-			Records sorted(source);
-			sort_records(sorted.entries.data(), count, sort_field());
-			for (size_t i = 1; i < count; i++)
-				ASSERT_LE(compare_for_sort(&sorted.entries[i - 1], &sorted.entries[i]), 0)
-				    << "length " << c.length << " start " << c.field_start << " at " << i;
-			std::vector<std::string> before(source), after;
-			for (char *e : sorted.entries)
-				after.emplace_back(e, size_t(c.length));
-			std::sort(before.begin(), before.end());
-			std::sort(after.begin(), after.end());
-			ASSERT_EQ(before, after);
-		}
+	for (const Case &c : cases)
+		for (size_t count : { 0u, 1u, 2u, 31u, 33u, 700u, 5000u })
+			check_sort(draw, c, count);
+}
+
+TEST(KeySort, LargeTablesSortedOnTwoThreadsToo)
+{
+	std::mt19937 draw(7);
+	check_sort(draw, cases[1], 150000);
+	check_sort(draw, cases[4], 150000);
+}
+
+namespace {
+
+// Two listings drawn from the same stems, so that most records of one have
+// a match in the other, sorted as the driver sorts them.
+struct ListingPair {
+	Records one, two;
+	Listing first, second;
+	ListingPair(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2)
+	    : one(random_records(draw, count_1, c.length)),
+	      two(random_records(draw, count_2, c.length))
+	{
+		first.table.entries = one.entries.data();
+		first.count = count_1;
+		second.table.entries = two.entries.data();
+		second.count = count_2;
+		sort_listing(first);
+		sort_listing(second);
 	}
+};
+
+void
+check_walk(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2)
+{
+	use_case(c);
+	ListingPair pair(draw, c, count_1, count_2);
+	std::vector<unsigned char> missing_1(count_1, 2), missing_2(count_2, 2);
+	find_missing(pair.first, pair.second, missing_1.data(), missing_2.data());
+	for (size_t i = 0; i < count_1; i++)
+		ASSERT_EQ(missing_1[i] != 0, !listing_holds(pair.second, pair.first.table.entries[i]))
+		    << "listing 1 record " << i;
+	for (size_t j = 0; j < count_2; j++)
+		ASSERT_EQ(missing_2[j] != 0, !listing_holds(pair.first, pair.second.table.entries[j]))
+		    << "listing 2 record " << j;
+}
+
+} // namespace
+
+TEST(KeySort, WalkFindsWhatBinarySearchFinds)
+{
+	std::mt19937 draw(99);
+	for (const Case &c : cases) {
+		check_walk(draw, c, 0, 40);
+		check_walk(draw, c, 40, 0);
+		check_walk(draw, c, 300, 500);
+	}
+	// Large enough for the walk to be cut in two halves.
+	check_walk(draw, cases[3], 70000, 90000);
+	check_walk(draw, cases[6], 90000, 70000);	// long runs of one field at the cut
 }

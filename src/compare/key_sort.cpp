@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/text.h"
 
 // Below this many records a range is finished by comparisons.
 static const size_t small_range = 32;
+// From this many records on a table is sorted on two threads.
+static const size_t two_thread_count = 100000;
 // Records whose keys are refilled are fetched this far ahead.
 static const size_t fetch_ahead = 16;
 
@@ -163,6 +168,39 @@ distribute(SortRange r, int byte, const size_t *counts)
 	}
 }
 
+// Puts the range in order by key byte `byte`, first moving on to the next
+// key bytes when the range agrees on all of its key; counts receives the
+// size of each bucket.  False when the range needs no further sorting.
+static bool
+split_range(SortRange r, const SortField &field, int &offset, int &byte, size_t *counts)
+{
+	if (byte == key_width) {
+		// Every key in the range is the same: on to the next bytes,
+		// unless the field ended within these.
+		if (key_ends_field(r.keys[0], field, offset))
+			return false;
+		offset += key_width;
+		byte = 0;
+		fill_keys(r, field, offset);
+	}
+	std::fill(counts, counts + 256, 0);
+	for (size_t i = 0; i < r.count; i++)
+		counts[digit(r.keys[i], byte)]++;
+	if (counts[digit(r.keys[0], byte)] < r.count)
+		distribute(r, byte, counts);
+	return true;
+}
+
+static unsigned
+largest_bucket(const size_t *counts)
+{
+	unsigned largest = 0;
+	for (unsigned d = 1; d < 256; d++)
+		if (counts[d] > counts[largest])
+			largest = d;
+	return largest;
+}
+
 // Sorts the range by key byte `byte` and those after it; every key in the
 // range shares the bytes before it.  Only buckets smaller than half the
 // range are sorted by a call of their own, so the calls nest no deeper
@@ -175,24 +213,10 @@ sort_range(SortRange r, const SortField &field, int offset, int byte)
 			sort_small(r, field, offset);
 			return;
 		}
-		if (byte == key_width) {
-			// Every key in the range is the same: on to the next bytes,
-			// unless the field ended within these.
-			if (key_ends_field(r.keys[0], field, offset))
-				return;
-			offset += key_width;
-			byte = 0;
-			fill_keys(r, field, offset);
-		}
-		size_t counts[256] = {};
-		for (size_t i = 0; i < r.count; i++)
-			counts[digit(r.keys[i], byte)]++;
-		unsigned largest = 0;
-		for (unsigned d = 1; d < 256; d++)
-			if (counts[d] > counts[largest])
-				largest = d;
-		if (counts[largest] < r.count)
-			distribute(r, byte, counts);
+		size_t counts[256];
+		if (!split_range(r, field, offset, byte, counts))
+			return;
+		unsigned largest = largest_bucket(counts);
 		SortRange rest{};
 		size_t start = 0;
 		for (unsigned d = 0; d < 256; d++) {
@@ -203,14 +227,78 @@ sort_range(SortRange r, const SortField &field, int offset, int byte)
 				continue;
 			if (d == largest)
 				rest = bucket;
-			else if (bucket.count < small_range)
-				sort_small(bucket, field, offset);
 			else
 				sort_range(bucket, field, offset, byte + 1);
 		}
 		r = rest;
 		byte++;
 	}
+}
+
+// A range still to be sorted, from key byte `byte` at `offset` on.
+struct SortTask {
+	SortRange range;
+	int offset;
+	int byte;
+};
+
+// Splits the table into buckets until none holds more than half of it,
+// so that two threads can share them out evenly.
+static std::vector<SortTask>
+split_for_two(SortRange all, const SortField &field)
+{
+	std::vector<SortTask> tasks{ { all, 0, 0 } };
+	for (;;) {
+		auto big = std::max_element(tasks.begin(), tasks.end(),
+		    [](const SortTask &a, const SortTask &b) { return a.range.count < b.range.count; });
+		if (big->range.count <= all.count / 2)
+			return tasks;
+		SortTask task = *big;
+		tasks.erase(big);
+		size_t counts[256];
+		if (!split_range(task.range, field, task.offset, task.byte, counts))
+			continue;
+		size_t start = 0;
+		for (unsigned d = 0; d < 256; d++) {
+			SortRange bucket{ task.range.keys + start, task.range.entries + start, counts[d] };
+			start += counts[d];
+			if (d != 0 && bucket.count > 1)
+				tasks.push_back({ bucket, task.offset, task.byte + 1 });
+		}
+	}
+}
+
+static void
+sort_tasks(const std::vector<SortTask> &tasks, const SortField &field)
+{
+	for (const SortTask &t : tasks)
+		sort_range(t.range, field, t.offset, t.byte);
+}
+
+// Sorts on two threads: the buckets, largest first, go to whichever
+// thread has the fewer records so far.
+static void
+sort_on_two_threads(SortRange all, const SortField &field)
+{
+	std::vector<SortTask> tasks = split_for_two(all, field);
+	std::sort(tasks.begin(), tasks.end(),
+	    [](const SortTask &a, const SortTask &b) { return a.range.count > b.range.count; });
+	std::vector<SortTask> shares[2];
+	size_t loads[2] = { 0, 0 };
+	for (const SortTask &t : tasks) {
+		int lighter = loads[0] <= loads[1] ? 0 : 1;
+		shares[lighter].push_back(t);
+		loads[lighter] += t.range.count;
+	}
+	std::thread helper;
+	try {
+		helper = std::thread([&shares, &field] { sort_tasks(shares[1], field); });
+	} catch (const std::system_error &) {
+		sort_tasks(shares[1], field);
+	}
+	sort_tasks(shares[0], field);
+	if (helper.joinable())
+		helper.join();
 }
 
 static void
@@ -226,7 +314,7 @@ sort_by_comparison(char **entries, size_t count, const SortField &field)
 }
 
 void
-sort_records(char **entries, size_t count, const SortField &field)
+sort_records(char **entries, size_t count, const SortField &field, bool threads_allowed)
 {
 	if (count < 2 || field.length <= 0)
 		return;
@@ -238,6 +326,9 @@ sort_records(char **entries, size_t count, const SortField &field)
 	}
 	SortRange all{ keys, entries, count };
 	fill_keys(all, field, 0);
-	sort_range(all, field, 0, 0);
+	if (count >= two_thread_count && threads_allowed)
+		sort_on_two_threads(all, field);
+	else
+		sort_range(all, field, 0, 0);
 	free(keys);
 }

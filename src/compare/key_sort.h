@@ -21,5 +21,7 @@ struct SortField {
 uint64_t field_key(const char *record, const SortField &field, int offset);
 
 // Sorts the pointers in the field's order.  Records that compare equal
-// end up in no particular order.
-void sort_records(char **entries, size_t count, const SortField &field);
+// end up in no particular order.  A large table is sorted on two threads
+// when threads_allowed is set.
+void sort_records(char **entries, size_t count, const SortField &field,
+    bool threads_allowed = true);

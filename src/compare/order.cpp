@@ -76,8 +76,9 @@ start_sort(Listing &l)
 	char **entries = l.table.entries;
 	size_t count = size_t(l.count);
 	try {
+		// The main thread has listing 2 to read meanwhile.
 		background_sort = new std::thread([entries, count, field] {
-			sort_records(entries, count, field);
+			sort_records(entries, count, field, false);
 		});
 	} catch (const std::system_error &) {
 		sort_records(entries, count, field);
