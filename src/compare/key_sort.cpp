@@ -227,6 +227,8 @@ sort_range(SortRange r, const SortField &field, int offset, int byte)
 				continue;
 			if (d == largest)
 				rest = bucket;
+			else if (bucket.count < small_range)
+				sort_small(bucket, field, offset);
 			else
 				sort_range(bucket, field, offset, byte + 1);
 		}
