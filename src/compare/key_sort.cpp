@@ -1,6 +1,7 @@
 #include "compare/key_sort.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -17,7 +18,10 @@ static const size_t two_thread_count = 100000;
 // Records whose keys are refilled are fetched this far ahead.
 static const size_t fetch_ahead = 16;
 
-uint64_t
+// Up to eight bytes of the field from `offset` on as one number whose
+// order is the order of those bytes: the first byte highest, zero from
+// the field's end or its first zero byte on.
+static uint64_t
 field_key(const char *record, const SortField &field, int offset)
 {
 	const unsigned char *p =

@@ -1,10 +1,9 @@
-// Sorting record tables fast: a radix sort over eight cached bytes of each
-// record's sort field at a time, instead of comparisons that chase every
-// record pointer.
+// Sorting record tables fast: a radix sort over sixteen cached bytes of
+// each record's sort field at a time, instead of comparisons that chase
+// every record pointer.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 // The order a table is sorted in: the bytes from `start` over `length`
 // characters, stopping at a zero byte, compared unsigned, with A to Z
@@ -14,11 +13,6 @@ struct SortField {
 	int length = 0;
 	bool fold = false;
 };
-
-// Up to eight bytes of the field from `offset` on as one number whose
-// order is the order of those bytes: the first byte highest, zero from
-// the field's end or its first zero byte on.
-uint64_t field_key(const char *record, const SortField &field, int offset);
 
 // Sorts the pointers in the field's order.  Records that compare equal
 // end up in no particular order.  A large table is sorted on two threads

@@ -3,8 +3,6 @@
 // order and the search over it agree.
 #pragma once
 
-#include <cstddef>
-
 #include "compare/key_sort.h"
 
 struct Listing;
