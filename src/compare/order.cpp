@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
+#include "compare/key_sort.h"
 #include "platform/text.h"
 #include "run_state.h"
 
@@ -13,8 +16,13 @@ compare_fields(const char *a, const char *b, int length)
 		return 0;
 	a += settings.field_start;
 	b += settings.field_start;
-	int r = settings.match_case ? strncmp(a, b, size_t(length)) :
-	    compare_nocase(a, b, size_t(length));
+	int r;
+	if (settings.match_case)
+		r = strncmp(a, b, size_t(length));
+	else if (length <= settings.record_length - settings.field_start)
+		r = compare_nocase_readable(a, b, size_t(length));	// within every record
+	else
+		r = compare_nocase(a, b, size_t(length));
 	return (r > 0) - (r < 0);
 }
 
@@ -32,13 +40,20 @@ compare_for_search(const void *key, const void *entry)
 	    settings.compare_length);
 }
 
+SortField
+sort_field()
+{
+	SortField field;
+	field.start = settings.field_start;
+	field.length = settings.record_length - settings.field_start;
+	field.fold = !settings.match_case;
+	return field;
+}
+
 void
 sort_listing(Listing &l)
 {
-	char **entries = l.table.entries;
-	std::sort(entries, entries + l.count, [](char *const &a, char *const &b) {
-		return compare_for_sort(&a, &b) < 0;
-	});
+	sort_records(l.table.entries, size_t(l.count), sort_field());
 	l.sorted_field_start = settings.field_start;
 }
 
@@ -47,4 +62,132 @@ listing_holds(const Listing &l, const char *record)
 {
 	return bsearch(&record, l.table.entries, l.count, sizeof(char *),
 	    compare_for_search) != nullptr;
+}
+
+// Never destroyed: a run that ends while it sorts must not abort on the
+// way out.
+static std::thread *background_sort;
+
+void
+start_sort(Listing &l)
+{
+	SortField field = sort_field();
+	l.sorted_field_start = settings.field_start;
+	char **entries = l.table.entries;
+	size_t count = size_t(l.count);
+	try {
+		// The main thread has listing 2 to read meanwhile.
+		background_sort = new std::thread([entries, count, field] {
+			sort_records(entries, count, field, false);
+		});
+	} catch (const std::system_error &) {
+		sort_records(entries, count, field);
+	}
+}
+
+void
+finish_sort()
+{
+	if (!background_sort)
+		return;
+	background_sort->join();
+	delete background_sort;
+	background_sort = nullptr;
+}
+
+bool
+merge_finds_all()
+{
+	return settings.compare_length <= settings.record_length - settings.field_start &&
+	    listings[0].sorted_field_start == settings.field_start &&
+	    listings[1].sorted_field_start == settings.field_start;
+}
+
+// Records ahead of the walk are fetched early: the tables are sorted, the
+// records themselves lie all over the buffers.
+static const uint64_t fetch_distance = 16;
+
+static void
+fetch_ahead(char *const *entries, uint64_t count, uint64_t i)
+{
+	if (i + fetch_distance < count) {
+		const char *field = entries[i + fetch_distance] + settings.field_start;
+		__builtin_prefetch(field);
+		__builtin_prefetch(field + settings.compare_length - 1);
+	}
+}
+
+static int
+compare_records(const char *a, const char *b)
+{
+	return compare_for_search(&a, &b);
+}
+
+// The walk over one stretch of each table.
+static void
+walk_range(char *const *a, uint64_t count_a, char *const *b, uint64_t count_b,
+    unsigned char *missing_1, unsigned char *missing_2)
+{
+	uint64_t i = 0, j = 0;
+	while (i < count_a && j < count_b) {
+		fetch_ahead(a, count_a, i);
+		fetch_ahead(b, count_b, j);
+		int order = compare_records(a[i], b[j]);
+		if (order < 0) {
+			missing_1[i++] = 1;
+		} else if (order > 0) {
+			missing_2[j++] = 1;
+		} else {
+			// Every record of either side with this field is found.
+			const char *field = a[i];
+			missing_1[i++] = 0;
+			missing_2[j++] = 0;
+			while (i < count_a && compare_records(a[i], field) == 0)
+				missing_1[i++] = 0;
+			while (j < count_b && compare_records(b[j], field) == 0)
+				missing_2[j++] = 0;
+		}
+	}
+	for (; i < count_a; i++)
+		missing_1[i] = 1;
+	for (; j < count_b; j++)
+		missing_2[j] = 1;
+}
+
+// Below this many records a second thread costs more than it saves.
+static const uint64_t split_threshold = 65536;
+
+void
+find_missing(const Listing &l1, const Listing &l2, unsigned char *missing_1,
+    unsigned char *missing_2)
+{
+	char *const *a = l1.table.entries;
+	char *const *b = l2.table.entries;
+	if (l1.count < split_threshold || l2.count < split_threshold) {
+		walk_range(a, l1.count, b, l2.count, missing_1, missing_2);
+		return;
+	}
+	// The tables are cut where listing 1 changes field near its middle, and
+	// listing 2 before its first record of the field after the cut: each
+	// field then lies wholly in one half of both tables, and the halves
+	// are walked at the same time.
+	uint64_t cut_a = l1.count / 2;
+	while (cut_a < l1.count && compare_records(a[cut_a - 1], a[cut_a]) == 0)
+		cut_a++;
+	uint64_t cut_b = l2.count;
+	if (cut_a < l1.count)
+		cut_b = uint64_t(std::lower_bound(b, b + l2.count, a[cut_a],
+		    [](const char *x, const char *y) { return compare_records(x, y) < 0; }) - b);
+	std::thread first_half;
+	try {
+		first_half = std::thread([=] {
+			walk_range(a, cut_a, b, cut_b, missing_1, missing_2);
+		});
+	} catch (const std::system_error &) {
+		walk_range(a, cut_a, b, cut_b, missing_1, missing_2);
+	}
+	walk_range(a + cut_a, l1.count - cut_a, b + cut_b, l2.count - cut_b,
+	    missing_1 + cut_a, missing_2 + cut_b);
+	if (first_half.joinable())
+		first_half.join();
 }

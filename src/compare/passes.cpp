@@ -1,10 +1,36 @@
 #include "compare/passes.h"
 
 #include <cstring>
+#include <vector>
 
 #include "compare/order.h"
 #include "output/streams.h"
 #include "run_state.h"
+
+// What the lookups found, one flag per record of each listing, when both
+// tables could be walked side by side; filled by the first pass.
+static std::vector<unsigned char> missing_flags[2];
+static bool walked;
+
+static void
+walk_tables()
+{
+	if (walked || !merge_finds_all())
+		return;
+	missing_flags[0].assign(size_t(listings[0].count), 0);
+	missing_flags[1].assign(size_t(listings[1].count), 0);
+	find_missing(listings[0], listings[1], missing_flags[0].data(), missing_flags[1].data());
+	walked = true;
+}
+
+static bool
+is_missing(int direction, uint64_t i)
+{
+	if (walked)
+		return missing_flags[direction - 1][i] != 0;
+	const Listing &other = listings[2 - direction];
+	return !listing_holds(other, listings[direction - 1].table.entries[i]);
+}
 
 // Length of the last "Processed" counter text; carried from the first pass
 // into the second.
@@ -62,14 +88,15 @@ report_missing(int direction)
 		write_text(log_stream, " *****  Comparing records in %d not in %d\n\n",
 		    direction, 3 - direction);
 	write_error("\n");
+	walk_tables();
 	uint64_t step = direction == 1 ? uint64_t(settings.progress_step) : 500;
 	int found = 0;
 	for (uint64_t i = 0; i < scanned.count; i++) {
 		if (i % step == 0)
 			show_progress(long(i));
-		const char *record = scanned.table.entries[i];
-		if (listing_holds(other, record))
+		if (!is_missing(direction, i))
 			continue;
+		const char *record = scanned.table.entries[i];
 		report_record(direction, record, scanned.name, other.name);
 		found++;
 		settings.mismatch_total++;

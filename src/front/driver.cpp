@@ -23,7 +23,13 @@ load_and_sort(int number)
 		write_text(log_stream, number == 1 ? "Input file #%d:   %s  %ld records\n" :
 		    "Input file #%d:   %s  %ld records\n\n", number, l.name, long(l.count));
 	int message = write_error("Sorting records");
-	sort_listing(l);
+	// Listing 1 is sorted on a second thread while listing 2 is read.
+	if (number == 1) {
+		start_sort(l);
+	} else {
+		finish_sort();
+		sort_listing(l);
+	}
 	erase_transient(message);
 }
 

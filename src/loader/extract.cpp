@@ -1,5 +1,6 @@
 #include "loader/extract.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -24,9 +25,30 @@ is_line_end(char c)
 	return c == '\r' || c == '\n' || c == '\0';
 }
 
+static bool
+has_zero_byte(uint64_t word)
+{
+	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
+// Whether any of eight bytes is a CR, an LF or a zero byte.
+static bool
+holds_line_end(uint64_t word)
+{
+	return has_zero_byte(word) || has_zero_byte(word ^ 0x0d0d0d0d0d0d0d0dull) ||
+	    has_zero_byte(word ^ 0x0a0a0a0a0a0a0a0aull);
+}
+
 size_t
 line_end(const char *data, size_t length, size_t pos)
 {
+	// Eight bytes at a time up to the word that holds the line end.
+	for (; pos + 8 <= length; pos += 8) {
+		uint64_t word;
+		memcpy(&word, data + pos, 8);
+		if (holds_line_end(word))
+			break;
+	}
 	while (pos < length && !is_line_end(data[pos]))
 		pos++;
 	return pos;

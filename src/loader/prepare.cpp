@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "output/streams.h"
@@ -90,9 +92,20 @@ static void
 count_inputs(char **argv, uint64_t &capacity)
 {
 	int message = write_error("Getting number of records in each file. This may take some time.\n");
+	// Both files are counted at once; the results are looked at in order.
+	int64_t counts[2];
+	std::thread second;
+	try {
+		second = std::thread([&counts, argv] { counts[1] = count_lines(argv[2]); });
+	} catch (const std::system_error &) {
+		counts[1] = count_lines(argv[2]);
+	}
+	counts[0] = count_lines(argv[1]);
+	if (second.joinable())
+		second.join();
 	int64_t most = 0;
 	for (int i = 0; i < 2; i++) {
-		int64_t lines = count_lines(argv[i + 1]);
+		int64_t lines = counts[i];
 		if (lines < 0) {
 			write_error("\nCan't open input file %s\n", argv[i + 1]);
 			write_error("Please check for correct filename, and rerun program\n");

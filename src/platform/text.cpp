@@ -1,5 +1,15 @@
 #include "platform/text.h"
 
+#include <cstdint>
+#include <cstring>
+
+// Whether any of the eight bytes is zero.
+static bool
+has_zero_byte(uint64_t word)
+{
+	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
 int
 compare_nocase(const char *a, const char *b, size_t n)
 {
@@ -12,4 +22,22 @@ compare_nocase(const char *a, const char *b, size_t n)
 			return 0;
 	}
 	return 0;
+}
+
+int
+compare_nocase_readable(const char *a, const char *b, size_t n)
+{
+	// Bytes that are equal are equal folded too: they are passed over
+	// eight at a time up to the first difference or the first zero byte.
+	size_t i = 0;
+	for (; i + 8 <= n; i += 8) {
+		uint64_t wa, wb;
+		memcpy(&wa, a + i, 8);
+		memcpy(&wb, b + i, 8);
+		if (wa != wb)
+			break;
+		if (has_zero_byte(wa))
+			return 0;
+	}
+	return compare_nocase(a + i, b + i, n - i);
 }

@@ -7,6 +7,10 @@
 // folded to lower case (A to Z only), so "_" sorts before letters.
 int compare_nocase(const char *a, const char *b, size_t n);
 
+// The same for two strings that are both readable for all n bytes, even
+// past a zero byte; faster on long equal stretches.
+int compare_nocase_readable(const char *a, const char *b, size_t n);
+
 inline unsigned char
 fold_case(unsigned char c)
 {

@@ -1,0 +1,340 @@
+#include "compare/key_sort.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/text.h"
+
+// Below this many records a range is finished by comparisons.
+static const size_t small_range = 32;
+// From this many records on a table is sorted on two threads.
+static const size_t two_thread_count = 100000;
+// Records whose keys are refilled are fetched this far ahead.
+static const size_t fetch_ahead = 16;
+
+// Up to eight bytes of the field from `offset` on as one number whose
+// order is the order of those bytes: the first byte highest, zero from
+// the field's end or its first zero byte on.
+static uint64_t
+field_key(const char *record, const SortField &field, int offset)
+{
+	const unsigned char *p =
+	    reinterpret_cast<const unsigned char *>(record) + field.start + offset;
+	int available = field.length - offset;
+	int n = available < 8 ? available : 8;
+	uint64_t key = 0;
+	int i = 0;
+	for (; i < n; i++) {
+		unsigned char c = field.fold ? fold_case(p[i]) : p[i];
+		if (c == 0)
+			break;
+		key |= uint64_t(c) << (56 - 8 * i);
+	}
+	return key;
+}
+
+// Sixteen bytes of a record's field, cached beside its pointer: the
+// leading columns of a listing often agree over more than eight.
+struct SortKey {
+	uint64_t high;
+	uint64_t low;
+};
+static const int key_width = 16;
+
+static bool
+has_zero_byte(uint64_t word)
+{
+	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
+static SortKey
+make_key(const char *record, const SortField &field, int offset)
+{
+	SortKey key;
+	key.high = field_key(record, field, offset);
+	// Nothing of the field counts after its first zero byte.
+	key.low = has_zero_byte(key.high) ? 0 : field_key(record, field, offset + 8);
+	return key;
+}
+
+static bool
+operator==(SortKey a, SortKey b)
+{
+	return a.high == b.high && a.low == b.low;
+}
+
+static bool
+operator<(SortKey a, SortKey b)
+{
+	return a.high < b.high || (a.high == b.high && a.low < b.low);
+}
+
+// A key whose field ended inside it leaves nothing further to compare.
+static bool
+key_ends_field(SortKey key, const SortField &field, int offset)
+{
+	return offset + key_width >= field.length || has_zero_byte(key.low);
+}
+
+// The order of two records whose keys at `offset` are equal, from the
+// bytes after those keys.
+static int
+compare_rest(const char *a, const char *b, SortKey key, const SortField &field, int offset)
+{
+	if (key_ends_field(key, field, offset))
+		return 0;
+	int from = field.start + offset + key_width;
+	size_t n = size_t(field.length - offset - key_width);
+	if (field.fold)
+		return compare_nocase_readable(a + from, b + from, n);
+	return strncmp(a + from, b + from, n);
+}
+
+struct SortRange {
+	SortKey *keys;
+	char **entries;
+	size_t count;
+};
+
+static void
+swap_records(SortRange r, size_t i, size_t j)
+{
+	std::swap(r.keys[i], r.keys[j]);
+	std::swap(r.entries[i], r.entries[j]);
+}
+
+static void
+sort_small(SortRange r, const SortField &field, int offset)
+{
+	for (size_t i = 1; i < r.count; i++) {
+		SortKey key = r.keys[i];
+		char *entry = r.entries[i];
+		size_t j = i;
+		while (j > 0) {
+			SortKey before = r.keys[j - 1];
+			if (before < key)
+				break;
+			if (before == key && compare_rest(r.entries[j - 1], entry, key, field, offset) <= 0)
+				break;
+			r.keys[j] = before;
+			r.entries[j] = r.entries[j - 1];
+			j--;
+		}
+		r.keys[j] = key;
+		r.entries[j] = entry;
+	}
+}
+
+__attribute__((noinline)) static void
+fill_keys(SortRange r, const SortField &field, int offset)
+{
+	for (size_t i = 0; i < r.count; i++) {
+		if (i + fetch_ahead < r.count)
+			__builtin_prefetch(r.entries[i + fetch_ahead] + field.start + offset);
+		r.keys[i] = make_key(r.entries[i], field, offset);
+	}
+}
+
+static unsigned
+digit(SortKey key, int byte)
+{
+	uint64_t word = byte < 8 ? key.high : key.low;
+	return unsigned(word >> (56 - 8 * (byte & 7))) & 0xff;
+}
+
+// Moves every record of the range into its bucket by key byte `byte`;
+// counts holds the size of each bucket.  Kept out of line so that its
+// tables don't weigh on every nested call of sort_range.
+__attribute__((noinline)) static void
+distribute(SortRange r, int byte, const size_t *counts)
+{
+	size_t next[256], end[256];
+	size_t at = 0;
+	for (unsigned d = 0; d < 256; d++) {
+		next[d] = at;
+		at += counts[d];
+		end[d] = at;
+	}
+	for (unsigned d = 0; d < 256; d++) {
+		while (next[d] < end[d]) {
+			unsigned home = digit(r.keys[next[d]], byte);
+			if (home == d)
+				next[d]++;
+			else
+				swap_records(r, next[d], next[home]++);
+		}
+	}
+}
+
+// Puts the range in order by key byte `byte`, first moving on to the next
+// key bytes when the range agrees on all of its key; counts receives the
+// size of each bucket.  False when the range needs no further sorting.
+static bool
+split_range(SortRange r, const SortField &field, int &offset, int &byte, size_t *counts)
+{
+	if (byte == key_width) {
+		// Every key in the range is the same: on to the next bytes,
+		// unless the field ended within these.
+		if (key_ends_field(r.keys[0], field, offset))
+			return false;
+		offset += key_width;
+		byte = 0;
+		fill_keys(r, field, offset);
+	}
+	std::fill(counts, counts + 256, 0);
+	for (size_t i = 0; i < r.count; i++)
+		counts[digit(r.keys[i], byte)]++;
+	if (counts[digit(r.keys[0], byte)] < r.count)
+		distribute(r, byte, counts);
+	return true;
+}
+
+static unsigned
+largest_bucket(const size_t *counts)
+{
+	unsigned largest = 0;
+	for (unsigned d = 1; d < 256; d++)
+		if (counts[d] > counts[largest])
+			largest = d;
+	return largest;
+}
+
+// Sorts the range by key byte `byte` and those after it; every key in the
+// range shares the bytes before it.  Only buckets smaller than half the
+// range are sorted by a call of their own, so the calls nest no deeper
+// than the logarithm of the count, whatever the records hold.
+static void
+sort_range(SortRange r, const SortField &field, int offset, int byte)
+{
+	for (;;) {
+		if (r.count < small_range) {
+			sort_small(r, field, offset);
+			return;
+		}
+		size_t counts[256];
+		if (!split_range(r, field, offset, byte, counts))
+			return;
+		unsigned largest = largest_bucket(counts);
+		SortRange rest{};
+		size_t start = 0;
+		for (unsigned d = 0; d < 256; d++) {
+			SortRange bucket{ r.keys + start, r.entries + start, counts[d] };
+			start += counts[d];
+			// A zero byte means the field ended: those records are equal.
+			if (d == 0)
+				continue;
+			if (d == largest)
+				rest = bucket;
+			else if (bucket.count < small_range)
+				sort_small(bucket, field, offset);
+			else
+				sort_range(bucket, field, offset, byte + 1);
+		}
+		r = rest;
+		byte++;
+	}
+}
+
+// A range still to be sorted, from key byte `byte` at `offset` on.
+struct SortTask {
+	SortRange range;
+	int offset;
+	int byte;
+};
+
+// Splits the table into buckets until none holds more than half of it,
+// so that two threads can share them out evenly.
+static std::vector<SortTask>
+split_for_two(SortRange all, const SortField &field)
+{
+	std::vector<SortTask> tasks{ { all, 0, 0 } };
+	for (;;) {
+		auto big = std::max_element(tasks.begin(), tasks.end(),
+		    [](const SortTask &a, const SortTask &b) { return a.range.count < b.range.count; });
+		if (big->range.count <= all.count / 2)
+			return tasks;
+		SortTask task = *big;
+		tasks.erase(big);
+		size_t counts[256];
+		if (!split_range(task.range, field, task.offset, task.byte, counts))
+			continue;
+		size_t start = 0;
+		for (unsigned d = 0; d < 256; d++) {
+			SortRange bucket{ task.range.keys + start, task.range.entries + start, counts[d] };
+			start += counts[d];
+			if (d != 0 && bucket.count > 1)
+				tasks.push_back({ bucket, task.offset, task.byte + 1 });
+		}
+	}
+}
+
+static void
+sort_tasks(const std::vector<SortTask> &tasks, const SortField &field)
+{
+	for (const SortTask &t : tasks)
+		sort_range(t.range, field, t.offset, t.byte);
+}
+
+// Sorts on two threads: the buckets, largest first, go to whichever
+// thread has the fewer records so far.
+static void
+sort_on_two_threads(SortRange all, const SortField &field)
+{
+	std::vector<SortTask> tasks = split_for_two(all, field);
+	std::sort(tasks.begin(), tasks.end(),
+	    [](const SortTask &a, const SortTask &b) { return a.range.count > b.range.count; });
+	std::vector<SortTask> shares[2];
+	size_t loads[2] = { 0, 0 };
+	for (const SortTask &t : tasks) {
+		int lighter = loads[0] <= loads[1] ? 0 : 1;
+		shares[lighter].push_back(t);
+		loads[lighter] += t.range.count;
+	}
+	std::thread helper;
+	try {
+		helper = std::thread([&shares, &field] { sort_tasks(shares[1], field); });
+	} catch (const std::system_error &) {
+		sort_tasks(shares[1], field);
+	}
+	sort_tasks(shares[0], field);
+	if (helper.joinable())
+		helper.join();
+}
+
+static void
+sort_by_comparison(char **entries, size_t count, const SortField &field)
+{
+	std::sort(entries, entries + count, [&field](const char *a, const char *b) {
+		SortKey ka = make_key(a, field, 0);
+		SortKey kb = make_key(b, field, 0);
+		if (!(ka == kb))
+			return ka < kb;
+		return compare_rest(a, b, ka, field, 0) < 0;
+	});
+}
+
+void
+sort_records(char **entries, size_t count, const SortField &field, bool threads_allowed)
+{
+	if (count < 2 || field.length <= 0)
+		return;
+	auto *keys = static_cast<SortKey *>(malloc(count * sizeof(SortKey)));
+	if (!keys) {
+		// Slower, but needs no memory of its own.
+		sort_by_comparison(entries, count, field);
+		return;
+	}
+	SortRange all{ keys, entries, count };
+	fill_keys(all, field, 0);
+	if (count >= two_thread_count && threads_allowed)
+		sort_on_two_threads(all, field);
+	else
+		sort_range(all, field, 0, 0);
+	free(keys);
+}
