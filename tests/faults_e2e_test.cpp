@@ -186,6 +186,15 @@ TEST_F(FullDiskRun, BothFailingIsReportedOnce)
 	EXPECT_EQ(count_of(r.err, "Can't write"), 1u) << r.err;
 }
 
+TEST_F(FullDiskRun, EarlierLogFileIsCheckedWhenALaterOutputOptionTakesOver)
+{
+	on_full_disk("first.txt.log");
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "first.txt", "-o", "second.txt" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, failure("first.txt.log"));
+	EXPECT_FALSE(dir.exists("second.txt"));
+}
+
 TEST(FaultRun, OutputFileWhereNothingCanBeCreated)
 {
 	// Root may write anywhere; a regular file standing in for a directory
