@@ -1,12 +1,16 @@
 # Front door: `make demo` builds rowsift and compares the bundled example
-# listings; `make test` builds and runs every test; `make bench N=1000000`
-# times rowsift against sort and comm on generated listings.
+# listings; `make test` builds and runs every test, then the whole suite
+# again under the sanitizers, then each fuzz target for a bounded time;
+# `make bench N=1000000` times rowsift against sort and comm on generated
+# listings.
 BUILD ?= build
 JOBS ?= 2
 N ?= 1000000
 ROUNDS ?= 3
+FUZZ_TARGETS ?= extract field options
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build demo test bench clean
+.PHONY: all build demo test sanitize fuzz bench clean
 
 all: build
 
@@ -19,9 +23,30 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) sanitize fuzz
+
+sanitize:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROWSIFT_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# Each target runs for FUZZ_SECONDS from its committed seeds; what it
+# learns is kept in build-fuzz/corpus.  Without a controlling terminal
+# (setsid) nothing can wait for a key.
+fuzz:
+	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DROWSIFT_FUZZ=ON -DROWSIFT_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	for t in $(FUZZ_TARGETS); do \
+	    mkdir -p $(CURDIR)/build-fuzz/corpus/$$t && \
+	    setsid -w build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	        -close_fd_mask=3 -print_final_stats=1 \
+	        -artifact_prefix=$(CURDIR)/build-fuzz/ \
+	        $(CURDIR)/build-fuzz/corpus/$$t $(CURDIR)/fuzz/corpus/$$t || exit 1; \
+	done
 
 bench: build
 	bench/run.sh $(BUILD) $(N) $(ROUNDS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-fuzz

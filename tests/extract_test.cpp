@@ -14,6 +14,21 @@ namespace {
 struct Loaded {
 	std::vector<char> buffer;
 	Listing listing;
+	Loaded() = default;
+	Loaded(Loaded &&other) : buffer(std::move(other.buffer)), listing(other.listing)
+	{
+		other.listing.table.entries = nullptr;
+		other.listing.count = 0;
+	}
+	~Loaded()
+	{
+		// A short first line without headers lives in its own copy.
+		const char *data = buffer.data();
+		if (listing.count > 0 && (listing.table.entries[0] < data ||
+		    listing.table.entries[0] >= data + buffer.size()))
+			free(listing.table.entries[0]);
+		free(listing.table.entries);
+	}
 	std::vector<std::string> records() const
 	{
 		std::vector<std::string> out;

@@ -16,6 +16,8 @@ struct Table {
 	Listing listing;
 	explicit Table(std::vector<std::string> records) : text(std::move(records))
 	{
+		// The program's tables always exist, an empty listing's too.
+		entries.reserve(1);
 		for (std::string &r : text)
 			entries.push_back(r.data());
 		listing.table.entries = entries.data();

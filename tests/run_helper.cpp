@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,9 +62,9 @@ drain(int fd)
 	return text;
 }
 
-RunResult
-run_rowsift(const std::string &dir, const std::vector<std::string> &args,
-    const std::vector<std::string> &env)
+static RunResult
+run_in(const std::string &dir, const std::vector<std::string> &args,
+    const std::vector<std::string> &env, unsigned long address_space)
 {
 	// Both outputs go to files, so neither pipe can fill up and stall.
 	std::string out_path = dir + "/.stdout", err_path = dir + "/.stderr";
@@ -82,6 +83,9 @@ run_rowsift(const std::string &dir, const std::vector<std::string> &args,
 			_exit(127);
 		for (const std::string &entry : env)
 			putenv(strdup(entry.c_str()));
+		struct rlimit limit = { address_space, address_space };
+		if (address_space && setrlimit(RLIMIT_AS, &limit) != 0)
+			_exit(127);
 		std::vector<char *> argv;
 		argv.push_back(const_cast<char *>(ROWSIFT_BINARY));
 		for (const std::string &arg : args)
@@ -99,6 +103,20 @@ run_rowsift(const std::string &dir, const std::vector<std::string> &args,
 	unlink(out_path.c_str());
 	unlink(err_path.c_str());
 	return result;
+}
+
+RunResult
+run_rowsift(const std::string &dir, const std::vector<std::string> &args,
+    const std::vector<std::string> &env)
+{
+	return run_in(dir, args, env, 0);
+}
+
+RunResult
+run_rowsift_limited(const std::string &dir, const std::vector<std::string> &args,
+    unsigned long address_space)
+{
+	return run_in(dir, args, {}, address_space);
 }
 
 std::string

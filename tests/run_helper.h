@@ -28,6 +28,11 @@ struct TempDir {
 RunResult run_rowsift(const std::string &dir, const std::vector<std::string> &args,
     const std::vector<std::string> &env = {});
 
+// As run_rowsift, with the program's address space limited to the given
+// number of bytes, so that its large allocations fail.
+RunResult run_rowsift_limited(const std::string &dir, const std::vector<std::string> &args,
+    unsigned long address_space);
+
 // A listing in CR LF lines: a title, "----- BEGIN", a "  PATH  " column
 // line, the records and "----- END".
 std::string hash_listing(const std::vector<std::string> &records, const std::string &eol = "\r\n");

@@ -59,6 +59,12 @@ number_option(char letter, const char *value)
 static void
 output_option(char letter, const char *rest, int argc, char **argv, int &i)
 {
+	// An earlier pair of files receives nothing more; what it holds is
+	// checked now, while its names are known.
+	if (settings.output_requested) {
+		flush_checked(log_stream);
+		flush_checked(output_stream);
+	}
 	if (letter == 'O')
 		settings.to_printer = 1;
 	settings.output_requested = 1;

@@ -87,12 +87,18 @@ erase_transient(int n)
 }
 
 void
+flush_checked(FILE *stream)
+{
+	const char *name = file_name_of(stream);
+	if ((fflush(stream) != 0 || ferror(stream)) && name)
+		report_write_failure(name);
+}
+
+void
 close_checked(FILE *stream)
 {
 	const char *name = file_name_of(stream);
-	bool failed = fflush(stream) != 0 || ferror(stream);
-	if (failed && name)
-		report_write_failure(name);
+	flush_checked(stream);
 	if (fclose(stream) != 0 && name) {
 		write_error("\nCan't write output file %s\n", name);
 		end_process(1);

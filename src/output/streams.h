@@ -21,6 +21,10 @@ void erase_transient(int n);
 // Makes stdout fully buffered and stderr unbuffered.
 void set_up_streams();
 
+// Gets what was written to a stream out to its file; a failure to do so
+// is reported, naming the file, and ends the run with status 1.
+void flush_checked(FILE *stream);
+
 // Closes a stream that was written to and reports a failure to get its
 // bytes out, naming the file; ends the run with status 1 then.
 void close_checked(FILE *stream);

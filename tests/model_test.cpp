@@ -1,0 +1,286 @@
+// The comparison checked against a model small enough to be obviously
+// right: a record of one listing is missing when no record of the other
+// has the same compare field.  Each case draws two listings and a set of
+// options from its own seed and runs the program on them.
+//
+// Replay one case:  ROWSIFT_MODEL_SEED=<seed> ROWSIFT_MODEL_CASES=1 model_tests
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_helper.h"
+
+namespace {
+
+struct Case {
+	std::vector<std::string> first, second;
+	bool only_first = false, only_second = false, ignore_case = false, hash = false;
+	int start = 0, length = 0;
+	std::vector<std::string> args;
+};
+
+// What the program should report: a failure, or the records missing from
+// the other listing in each direction.
+struct Outcome {
+	bool fails = false;
+	std::vector<std::string> missing_first, missing_second;
+};
+
+bool
+is_hex(char c)
+{
+	return isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// The hash starts the first run of at least eight hex digits that begins
+// after the first blank at or after index 3, and ends at the next blank.
+bool
+locate_hash(const std::string &r, int &start, int &length)
+{
+	size_t p = r.find(' ', 3);
+	for (; p < r.size(); p++) {
+		size_t run = 0;
+		while (p + run < r.size() && is_hex(r[p + run]))
+			run++;
+		if (run >= 8 && !is_hex(r[p - 1])) {
+			start = int(p);
+			length = int(std::min(r.find(' ', p), r.size()) - p);
+			return true;
+		}
+	}
+	return false;
+}
+
+std::string
+compare_field(const Case &c, const std::string &r, int start, int length)
+{
+	std::string field = r.substr(size_t(start), size_t(length));
+	if (c.ignore_case)
+		for (char &ch : field)
+			ch = ch >= 'A' && ch <= 'Z' ? char(ch - 'A' + 'a') : ch;
+	return field;
+}
+
+std::vector<std::string>
+missing(const Case &c, const std::vector<std::string> &scanned,
+    const std::vector<std::string> &other, int start, int length)
+{
+	std::set<std::string> fields;
+	for (const std::string &r : other)
+		fields.insert(compare_field(c, r, start, length));
+	std::vector<std::string> out;
+	for (const std::string &r : scanned)
+		if (!fields.count(compare_field(c, r, start, length)))
+			out.push_back(r);
+	std::sort(out.begin(), out.end());
+	return out;
+}
+
+Outcome
+model(const Case &c, int record_length)
+{
+	Outcome o;
+	int start = c.start, length = 0;
+	// Each listing with records fixes the field anew; the last one wins.
+	for (const std::vector<std::string> *l : { &c.first, &c.second }) {
+		if (l->empty())
+			continue;
+		if (c.hash && !locate_hash(l->front(), start, length)) {
+			o.fails = true;
+			return o;
+		}
+		if (start >= record_length) {
+			o.fails = true;
+			return o;
+		}
+	}
+	if (!c.hash)
+		length = record_length - start;
+	if (c.length)
+		length = std::min(c.length, record_length - start);
+	if (!c.only_second)
+		o.missing_first = missing(c, c.first, c.second, start, length);
+	if (!c.only_first)
+		o.missing_second = missing(c, c.second, c.first, start, length);
+	return o;
+}
+
+// Records of a hash listing built from a few characters, so that fields
+// often agree, differ in case, or differ in only one place.
+std::string
+random_record(std::mt19937 &rng)
+{
+	auto pick = [&](const char *set) { return set[rng() % strlen(set)]; };
+	// A size of eight digits after a blank at index 3 is taken for the hash.
+	std::string size(12, ' ');
+	for (size_t i = rng() % 13; i < size.size(); i++)
+		size[i] = pick("0123456789");
+	std::string hash;
+	for (int i = 0; i < 12; i++)
+		hash += pick("0aAbBfF");
+	std::string path = "c:\\";
+	for (int i = 0; i < 6; i++)
+		path += pick("aAbBxX_.");
+	return size + "|01/02/2023| " + hash + " | " + path;
+}
+
+std::string
+vary(std::string r, std::mt19937 &rng)
+{
+	size_t at = rng() % r.size();
+	switch (rng() % 4) {
+	case 0:
+		return r;
+	case 1:		// a case variant
+		for (char &ch : r)
+			if (isalpha(static_cast<unsigned char>(ch)) && rng() % 2)
+				ch = char(ch ^ 0x20);
+		return r;
+	case 2:		// one character changed somewhere
+		r[at] = "0aAxX_"[rng() % 6];
+		return r;
+	default:	// no hash value left anywhere
+		for (char &ch : r)
+			if (is_hex(ch))
+				ch = 'x';
+		return r;
+	}
+}
+
+std::vector<std::string>
+random_listing(const std::vector<std::string> &pool, std::mt19937 &rng)
+{
+	std::vector<std::string> l;
+	if (rng() % 8 == 0)
+		return l;
+	size_t n = 1 + rng() % 12;
+	for (size_t i = 0; i < n; i++) {
+		const std::string &base = pool[rng() % pool.size()];
+		l.push_back(rng() % 3 ? base : vary(base, rng));
+	}
+	return l;
+}
+
+Case
+random_case(unsigned seed, int record_length)
+{
+	std::mt19937 rng(seed);
+	Case c;
+	std::vector<std::string> pool;
+	for (size_t n = 1 + rng() % 6; n > 0; n--)
+		pool.push_back(random_record(rng));
+	c.first = random_listing(pool, rng);
+	c.second = random_listing(pool, rng);
+	c.args = { "a.txt", "b.txt" };
+	std::string letters = "-";
+	auto maybe = [&](int in, bool &flag, char letter) {
+		if (int(rng() % 100) < in) {
+			flag = true;
+			letters += letter;
+		}
+	};
+	maybe(10, c.only_first, '1');
+	maybe(10, c.only_second, '2');
+	maybe(40, c.ignore_case, 'i');
+	maybe(30, c.hash, 'h');
+	if (letters.size() > 1)
+		c.args.push_back(letters);
+	if (rng() % 3 == 0) {
+		c.start = int(rng() % unsigned(record_length + 3));
+		c.args.push_back("-d" + std::to_string(c.start));
+	}
+	if (rng() % 3 == 0) {
+		c.length = int(rng() % unsigned(record_length + 5));
+		c.args.push_back("-l");
+		c.args.push_back(std::to_string(c.length));
+	}
+	return c;
+}
+
+// A listing whose trailer has the record length, so that an empty one
+// agrees with any other on the record length.
+std::string
+listing_text(const std::vector<std::string> &records, int record_length)
+{
+	std::string text = "title\r\n----- BEGIN\r\n  SIZE  |  PATH  \r\n";
+	for (const std::string &r : records)
+		text += r + "\r\n";
+	std::string trailer = "----- END";
+	return text + trailer + std::string(size_t(record_length) - trailer.size(), ' ') + "\r\n";
+}
+
+// The records the program reported in each direction, sorted, and its
+// total; false when its output doesn't have that shape.
+bool
+reported(const RunResult &run, Outcome &o, int &total)
+{
+	std::istringstream out(run.out);
+	std::string line;
+	total = -1;
+	while (std::getline(out, line)) {
+		if (line == "Found the following entry in a.txt not in b.txt" && std::getline(out, line))
+			o.missing_first.push_back(line);
+		else if (line == "Found the following entry in b.txt not in a.txt" && std::getline(out, line))
+			o.missing_second.push_back(line);
+		else
+			sscanf(line.c_str(), "Found %d mismatches", &total);
+	}
+	std::sort(o.missing_first.begin(), o.missing_first.end());
+	std::sort(o.missing_second.begin(), o.missing_second.end());
+	return total >= 0;
+}
+
+unsigned
+from_environment(const char *name, unsigned fallback)
+{
+	const char *value = getenv(name);
+	return value ? unsigned(strtoul(value, nullptr, 10)) : fallback;
+}
+
+std::string
+command_line(const Case &c)
+{
+	std::string text = "rowsift";
+	for (const std::string &a : c.args)
+		text += " " + a;
+	return text;
+}
+
+} // namespace
+
+TEST(Model, ProgramReportsWhatTheModelFindsMissing)
+{
+	unsigned first_seed = from_environment("ROWSIFT_MODEL_SEED", 1);
+	unsigned cases = from_environment("ROWSIFT_MODEL_CASES", 2000);
+	std::mt19937 probe;
+	const int record_length = int(random_record(probe).size());
+	TempDir dir;
+	for (unsigned seed = first_seed; seed < first_seed + cases; seed++) {
+		Case c = random_case(seed, record_length);
+		dir.write("a.txt", listing_text(c.first, record_length));
+		dir.write("b.txt", listing_text(c.second, record_length));
+		RunResult run = run_rowsift(dir.path, c.args);
+		Outcome expected = model(c, record_length), got;
+		int total = 0;
+		bool complete = reported(run, got, total);
+		bool agrees = expected.fails ? run.status == 1 && !complete :
+		    run.status == 0 && complete &&
+		    got.missing_first == expected.missing_first &&
+		    got.missing_second == expected.missing_second &&
+		    size_t(total) == expected.missing_first.size() + expected.missing_second.size();
+		if (!agrees) {
+			ADD_FAILURE() << "seed " << seed << ": " << command_line(c)
+			    << "\nreplay with ROWSIFT_MODEL_SEED=" << seed << " ROWSIFT_MODEL_CASES=1"
+			    << "\nstatus " << run.status << ", stdout:\n" << run.out
+			    << "stderr:\n" << run.err;
+			return;
+		}
+	}
+}
