@@ -31,12 +31,6 @@ file_name_of(FILE *stream)
 [[noreturn]] static void
 report_write_failure(const char *name)
 {
-	// The stream that failed is left alone: closing it would try the same
-	// write again on the way out.
-	if (output_stream != stdout && file_name_of(output_stream) == name)
-		output_stream = stdout;
-	if (log_stream != stderr && file_name_of(log_stream) == name)
-		log_stream = stderr;
 	write_error("\nCan't write output file %s\n", name);
 	end_process(1);
 }
@@ -99,8 +93,6 @@ close_checked(FILE *stream)
 {
 	const char *name = file_name_of(stream);
 	flush_checked(stream);
-	if (fclose(stream) != 0 && name) {
-		write_error("\nCan't write output file %s\n", name);
-		end_process(1);
-	}
+	if (fclose(stream) != 0 && name)
+		report_write_failure(name);
 }
