@@ -86,13 +86,7 @@ run_in(const std::string &dir, const std::vector<std::string> &args,
 		struct rlimit limit = { address_space, address_space };
 		if (address_space && setrlimit(RLIMIT_AS, &limit) != 0)
 			_exit(127);
-		std::vector<char *> argv;
-		argv.push_back(const_cast<char *>(ROWSIFT_BINARY));
-		for (const std::string &arg : args)
-			argv.push_back(const_cast<char *>(arg.c_str()));
-		argv.push_back(nullptr);
-		execv(ROWSIFT_BINARY, argv.data());
-		_exit(127);
+		exec_rowsift(args);
 	}
 	RunResult result;
 	int status = 0;
@@ -110,6 +104,18 @@ run_rowsift(const std::string &dir, const std::vector<std::string> &args,
     const std::vector<std::string> &env)
 {
 	return run_in(dir, args, env, 0);
+}
+
+void
+exec_rowsift(const std::vector<std::string> &args)
+{
+	std::vector<char *> argv;
+	argv.push_back(const_cast<char *>(ROWSIFT_BINARY));
+	for (const std::string &arg : args)
+		argv.push_back(const_cast<char *>(arg.c_str()));
+	argv.push_back(nullptr);
+	execv(ROWSIFT_BINARY, argv.data());
+	_exit(127);
 }
 
 RunResult

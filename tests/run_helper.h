@@ -33,6 +33,10 @@ RunResult run_rowsift(const std::string &dir, const std::vector<std::string> &ar
 RunResult run_rowsift_limited(const std::string &dir, const std::vector<std::string> &args,
     unsigned long address_space);
 
+// Runs the program in this process with the given arguments; for a
+// forked child.
+[[noreturn]] void exec_rowsift(const std::vector<std::string> &args);
+
 // A listing in CR LF lines: a title, "----- BEGIN", a "  PATH  " column
 // line, the records and "----- END".
 std::string hash_listing(const std::vector<std::string> &records, const std::string &eol = "\r\n");

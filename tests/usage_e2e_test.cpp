@@ -50,13 +50,7 @@ start(TerminalRun &run, const std::vector<std::string> &args)
 		dup2(in, 0);
 		dup2(out_pipe[1], 1);
 		dup2(err_pipe[1], 2);
-		std::vector<char *> argv;
-		argv.push_back(const_cast<char *>(ROWSIFT_BINARY));
-		for (const std::string &arg : args)
-			argv.push_back(const_cast<char *>(arg.c_str()));
-		argv.push_back(nullptr);
-		execv(ROWSIFT_BINARY, argv.data());
-		_exit(127);
+		exec_rowsift(args);
 	}
 	close(err_pipe[1]);
 	close(out_pipe[1]);
