@@ -1,6 +1,7 @@
 // Record extraction on in-memory listings.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
 #include <vector>
 
@@ -189,4 +190,25 @@ TEST(CountLines, CountsAsA1024CharacterLineReader)
 	EXPECT_EQ(count_lines(path), 7);
 	unlink(path);
 	EXPECT_EQ(count_lines("/nonexistent/file"), -1);
+}
+
+TEST(Load, AReadErrorIsNotAnEmptyListing)
+{
+	char path[] = "/tmp/rowsift-read-XXXXXX";
+	int fd = mkstemp(path);
+	ASSERT_EQ(write(fd, "----- BEGIN\r\n123456\r\n", 21), 21);
+	close(fd);
+	EXPECT_EXIT({
+		settings = RunSettings();
+		static char buffer[4096];
+		Listing l;
+		l.name = "t.txt";
+		l.size = 21;
+		l.buffer = buffer;
+		l.buffer_size = sizeof buffer;
+		// A handle open for writing only fails every read.
+		l.handle = open(path, O_WRONLY);
+		load_listing(l);
+	}, testing::ExitedWithCode(1), "\nCan't read t.txt file\n");
+	unlink(path);
 }
