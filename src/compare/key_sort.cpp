@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -109,25 +110,56 @@ swap_records(SortRange r, size_t i, size_t j)
 	std::swap(r.entries[i], r.entries[j]);
 }
 
+// A run of records whose keys at `offset` agree; ordered later from the
+// key bytes after those, with the other runs, so that the records it
+// needs can be fetched while earlier runs are ordered.
+struct TiedRun {
+	SortRange range;
+	int offset;
+};
+
+// The sort of one thread: the field, and the runs of records it has left
+// to order by the bytes after their keys.
+struct SortWork {
+	const SortField &field;
+	std::vector<TiedRun> tied;
+};
+
+static void order_run(const TiedRun &run, SortWork &work);
+
 static void
-sort_small(SortRange r, const SortField &field, int offset)
+put_aside(const TiedRun &run, SortWork &work)
+{
+	try {
+		work.tied.push_back(run);
+	} catch (const std::bad_alloc &) {
+		order_run(run, work);
+	}
+}
+
+// Orders the range by key and puts each run of equal keys whose field goes
+// on past them aside for order_tied_runs.
+static void
+sort_small(SortRange r, SortWork &work, int offset)
 {
 	for (size_t i = 1; i < r.count; i++) {
 		SortKey key = r.keys[i];
 		char *entry = r.entries[i];
 		size_t j = i;
-		while (j > 0) {
-			SortKey before = r.keys[j - 1];
-			if (before < key)
-				break;
-			if (before == key && compare_rest(r.entries[j - 1], entry, key, field, offset) <= 0)
-				break;
-			r.keys[j] = before;
+		for (; j > 0 && key < r.keys[j - 1]; j--) {
+			r.keys[j] = r.keys[j - 1];
 			r.entries[j] = r.entries[j - 1];
-			j--;
 		}
 		r.keys[j] = key;
 		r.entries[j] = entry;
+	}
+	size_t start = 0;
+	for (size_t i = 1; i <= r.count; i++) {
+		if (i < r.count && r.keys[i] == r.keys[start])
+			continue;
+		if (i - start > 1 && !key_ends_field(r.keys[start], work.field, offset))
+			put_aside({ { r.keys + start, r.entries + start, i - start }, offset }, work);
+		start = i;
 	}
 }
 
@@ -210,15 +242,15 @@ largest_bucket(const size_t *counts)
 // range are sorted by a call of their own, so the calls nest no deeper
 // than the logarithm of the count, whatever the records hold.
 static void
-sort_range(SortRange r, const SortField &field, int offset, int byte)
+sort_range(SortRange r, SortWork &work, int offset, int byte)
 {
 	for (;;) {
 		if (r.count < small_range) {
-			sort_small(r, field, offset);
+			sort_small(r, work, offset);
 			return;
 		}
 		size_t counts[256];
-		if (!split_range(r, field, offset, byte, counts))
+		if (!split_range(r, work.field, offset, byte, counts))
 			return;
 		unsigned largest = largest_bucket(counts);
 		SortRange rest{};
@@ -232,13 +264,48 @@ sort_range(SortRange r, const SortField &field, int offset, int byte)
 			if (d == largest)
 				rest = bucket;
 			else if (bucket.count < small_range)
-				sort_small(bucket, field, offset);
+				sort_small(bucket, work, offset);
 			else
-				sort_range(bucket, field, offset, byte + 1);
+				sort_range(bucket, work, offset, byte + 1);
 		}
 		r = rest;
 		byte++;
 	}
+}
+
+// Tied runs this many runs ahead have their records fetched early.
+static const size_t runs_ahead = 8;
+
+static void
+fetch_run(const TiedRun &run, const SortField &field)
+{
+	for (size_t i = 0; i < run.range.count; i++) {
+		const char *next_key = run.range.entries[i] + field.start + run.offset + key_width;
+		__builtin_prefetch(next_key);
+		__builtin_prefetch(next_key + key_width - 1);
+	}
+}
+
+static void
+order_run(const TiedRun &run, SortWork &work)
+{
+	int offset = run.offset + key_width;
+	fill_keys(run.range, work.field, offset);
+	sort_range(run.range, work, offset, 0);
+}
+
+// Orders every run sort_small put aside, including those that it puts
+// aside meanwhile.
+static void
+order_tied_runs(SortWork &work)
+{
+	for (size_t k = 0; k < work.tied.size(); k++) {
+		if (k + runs_ahead < work.tied.size())
+			fetch_run(work.tied[k + runs_ahead], work.field);
+		TiedRun run = work.tied[k];
+		order_run(run, work);
+	}
+	work.tied.clear();
 }
 
 // A range still to be sorted, from key byte `byte` at `offset` on.
@@ -277,8 +344,10 @@ split_for_two(SortRange all, const SortField &field)
 static void
 sort_tasks(const std::vector<SortTask> &tasks, const SortField &field)
 {
+	SortWork work{ field, {} };
 	for (const SortTask &t : tasks)
-		sort_range(t.range, field, t.offset, t.byte);
+		sort_range(t.range, work, t.offset, t.byte);
+	order_tied_runs(work);
 }
 
 // Sorts on two threads: the buckets, largest first, go to whichever
@@ -335,6 +404,6 @@ sort_records(char **entries, size_t count, const SortField &field, bool threads_
 	if (count >= two_thread_count && threads_allowed)
 		sort_on_two_threads(all, field);
 	else
-		sort_range(all, field, 0, 0);
+		sort_tasks({ { all, 0, 0 } }, field);
 	free(keys);
 }
