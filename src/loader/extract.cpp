@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string_view>
+#include <thread>
 
 #include "loader/field.h"
 #include "loader/prepare.h"
@@ -200,12 +202,41 @@ fail_read(Listing &l)
 	end_process(release_inputs(1));
 }
 
+// Listing 2 is read on a second thread while listing 1 is processed and
+// sorted; what the read returned waits here until the run gets to it.
+// Never destroyed: a run that ends early must not abort on the way out.
+static std::thread *read_ahead;
+static int64_t read_ahead_result;
+
+static void
+start_read_ahead(const Listing &l)
+{
+	try {
+		read_ahead = new std::thread([handle = l.handle, buffer = l.buffer, size = l.size] {
+			read_ahead_result = read_input(handle, buffer, size);
+		});
+	} catch (const std::exception &) {
+		read_ahead = nullptr;	// read when its turn comes
+	}
+}
+
+static int64_t
+read_whole(Listing &l)
+{
+	if (!read_ahead)
+		return read_input(l.handle, l.buffer, l.size);
+	read_ahead->join();
+	delete read_ahead;
+	read_ahead = nullptr;
+	return read_ahead_result;
+}
+
 static size_t
 read_listing(Listing &l)
 {
 	int message = write_error("Reading %lld bytes from %s into memory",
 	    (long long)l.size, l.name);
-	int64_t got = read_input(l.handle, l.buffer, l.size);
+	int64_t got = read_whole(l);
 	close_input(l.handle);
 	l.handle = -1;
 	if (got < 0)
@@ -219,6 +250,8 @@ load_listing(Listing &l)
 {
 	l.count = 0;
 	size_t n = read_listing(l);
+	if (&l == &listings[0])
+		start_read_ahead(listings[1]);
 	int message = write_error("Processing %s", l.name);
 	extract_records(l, n);
 	if (l.count > max_records) {
