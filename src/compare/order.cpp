@@ -123,35 +123,43 @@ compare_records(const char *a, const char *b)
 	return compare_for_search(&a, &b);
 }
 
-// The walk over one stretch of each table.
+// Whether the record has the compare field of the last pair found in both
+// tables; only a record of the same field as that pair can be found
+// behind it, as both tables are in order.
+static bool
+repeats_last_found(const char *record, const char *last_found)
+{
+	return last_found && compare_records(record, last_found) == 0;
+}
+
+// The walk over one stretch of each table: one comparison per step, and
+// one more for each record that is not paired with the record opposite.
 static void
 walk_range(char *const *a, uint64_t count_a, char *const *b, uint64_t count_b,
     unsigned char *missing_1, unsigned char *missing_2)
 {
 	uint64_t i = 0, j = 0;
+	const char *last_found = nullptr;
 	while (i < count_a && j < count_b) {
 		fetch_ahead(a, count_a, i);
 		fetch_ahead(b, count_b, j);
 		int order = compare_records(a[i], b[j]);
-		if (order < 0) {
-			missing_1[i++] = 1;
-		} else if (order > 0) {
-			missing_2[j++] = 1;
-		} else {
-			// Every record of either side with this field is found.
-			const char *field = a[i];
+		if (order == 0) {
+			last_found = a[i];
 			missing_1[i++] = 0;
 			missing_2[j++] = 0;
-			while (i < count_a && compare_records(a[i], field) == 0)
-				missing_1[i++] = 0;
-			while (j < count_b && compare_records(b[j], field) == 0)
-				missing_2[j++] = 0;
+		} else if (order < 0) {
+			missing_1[i] = !repeats_last_found(a[i], last_found);
+			i++;
+		} else {
+			missing_2[j] = !repeats_last_found(b[j], last_found);
+			j++;
 		}
 	}
 	for (; i < count_a; i++)
-		missing_1[i] = 1;
+		missing_1[i] = !repeats_last_found(a[i], last_found);
 	for (; j < count_b; j++)
-		missing_2[j] = 1;
+		missing_2[j] = !repeats_last_found(b[j], last_found);
 }
 
 // Below this many records a second thread costs more than it saves.
