@@ -1,6 +1,7 @@
 #include "compare/key_sort.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -315,16 +316,28 @@ struct SortTask {
 	int byte;
 };
 
-// Splits the table into buckets until none holds more than half of it,
-// so that two threads can share them out evenly.
+static void
+sort_by_comparison(char **entries, size_t count, const SortField &field)
+{
+	std::sort(entries, entries + count, [&field](const char *a, const char *b) {
+		SortKey ka = make_key(a, field, 0);
+		SortKey kb = make_key(b, field, 0);
+		if (!(ka == kb))
+			return ka < kb;
+		return compare_rest(a, b, ka, field, 0) < 0;
+	});
+}
+
+// Splits the table into buckets until none holds more than `most`
+// records, so that threads can share them out evenly.
 static std::vector<SortTask>
-split_for_two(SortRange all, const SortField &field)
+split_into_tasks(SortRange all, const SortField &field, size_t most)
 {
 	std::vector<SortTask> tasks{ { all, 0, 0 } };
 	for (;;) {
 		auto big = std::max_element(tasks.begin(), tasks.end(),
 		    [](const SortTask &a, const SortTask &b) { return a.range.count < b.range.count; });
-		if (big->range.count <= all.count / 2)
+		if (big == tasks.end() || big->range.count <= most)
 			return tasks;
 		SortTask task = *big;
 		tasks.erase(big);
@@ -341,69 +354,101 @@ split_for_two(SortRange all, const SortField &field)
 	}
 }
 
+// The keys of a large table are filled in two halves at once.
 static void
-sort_tasks(const std::vector<SortTask> &tasks, const SortField &field)
+fill_first_keys(SortRange all, const SortField &field)
 {
-	SortWork work{ field, {} };
-	for (const SortTask &t : tasks)
-		sort_range(t.range, work, t.offset, t.byte);
-	order_tied_runs(work);
-}
-
-// Sorts on two threads: the buckets, largest first, go to whichever
-// thread has the fewer records so far.
-static void
-sort_on_two_threads(SortRange all, const SortField &field)
-{
-	std::vector<SortTask> tasks = split_for_two(all, field);
-	std::sort(tasks.begin(), tasks.end(),
-	    [](const SortTask &a, const SortTask &b) { return a.range.count > b.range.count; });
-	std::vector<SortTask> shares[2];
-	size_t loads[2] = { 0, 0 };
-	for (const SortTask &t : tasks) {
-		int lighter = loads[0] <= loads[1] ? 0 : 1;
-		shares[lighter].push_back(t);
-		loads[lighter] += t.range.count;
+	if (all.count < two_thread_count) {
+		fill_keys(all, field, 0);
+		return;
 	}
+	size_t half = all.count / 2;
+	SortRange second{ all.keys + half, all.entries + half, all.count - half };
 	std::thread helper;
 	try {
-		helper = std::thread([&shares, &field] { sort_tasks(shares[1], field); });
+		helper = std::thread([second, &field] { fill_keys(second, field, 0); });
 	} catch (const std::system_error &) {
-		sort_tasks(shares[1], field);
+		fill_keys(second, field, 0);
 	}
-	sort_tasks(shares[0], field);
+	fill_keys({ all.keys, all.entries, half }, field, 0);
 	if (helper.joinable())
 		helper.join();
 }
 
-static void
-sort_by_comparison(char **entries, size_t count, const SortField &field)
+// A table's sort shared out between threads: its buckets, largest first,
+// each taken by whichever thread is free first.
+struct SharedSort {
+	SortField field;
+	SortKey *keys = nullptr;
+	std::vector<SortTask> tasks;
+	std::atomic<size_t> next{ 0 };
+};
+
+// A share of a table this large keeps two threads evenly busy however late
+// the second one joins.
+static const size_t tasks_per_table = 16;
+
+SharedSort *
+prepare_sort(char **entries, size_t count, const SortField &field)
 {
-	std::sort(entries, entries + count, [&field](const char *a, const char *b) {
-		SortKey ka = make_key(a, field, 0);
-		SortKey kb = make_key(b, field, 0);
-		if (!(ka == kb))
-			return ka < kb;
-		return compare_rest(a, b, ka, field, 0) < 0;
-	});
+	if (count < 2 || field.length <= 0)
+		return nullptr;
+	auto *keys = static_cast<SortKey *>(malloc(count * sizeof(SortKey)));
+	if (!keys) {
+		// Slower, but needs no memory of its own.
+		sort_by_comparison(entries, count, field);
+		return nullptr;
+	}
+	auto *sort = new SharedSort;
+	sort->field = field;
+	sort->keys = keys;
+	SortRange all{ keys, entries, count };
+	fill_first_keys(all, field);
+	if (count >= two_thread_count)
+		sort->tasks = split_into_tasks(all, field, count / tasks_per_table);
+	else
+		sort->tasks.push_back({ all, 0, 0 });
+	std::sort(sort->tasks.begin(), sort->tasks.end(),
+	    [](const SortTask &a, const SortTask &b) { return a.range.count > b.range.count; });
+	return sort;
+}
+
+void
+help_sort(SharedSort *sort)
+{
+	if (!sort)
+		return;
+	SortWork work{ sort->field, {} };
+	for (size_t k; (k = sort->next++) < sort->tasks.size();) {
+		const SortTask &t = sort->tasks[k];
+		sort_range(t.range, work, t.offset, t.byte);
+	}
+	order_tied_runs(work);
+}
+
+void
+end_sort(SharedSort *sort)
+{
+	if (!sort)
+		return;
+	free(sort->keys);
+	delete sort;
 }
 
 void
 sort_records(char **entries, size_t count, const SortField &field, bool threads_allowed)
 {
-	if (count < 2 || field.length <= 0)
-		return;
-	auto *keys = static_cast<SortKey *>(malloc(count * sizeof(SortKey)));
-	if (!keys) {
-		// Slower, but needs no memory of its own.
-		sort_by_comparison(entries, count, field);
-		return;
+	SharedSort *sort = prepare_sort(entries, count, field);
+	std::thread helper;
+	if (sort && threads_allowed && count >= two_thread_count) {
+		try {
+			helper = std::thread([sort] { help_sort(sort); });
+		} catch (const std::system_error &) {
+			// This thread sorts it all.
+		}
 	}
-	SortRange all{ keys, entries, count };
-	fill_keys(all, field, 0);
-	if (count >= two_thread_count && threads_allowed)
-		sort_on_two_threads(all, field);
-	else
-		sort_tasks({ { all, 0, 0 } }, field);
-	free(keys);
+	help_sort(sort);
+	if (helper.joinable())
+		helper.join();
+	end_sort(sort);
 }

@@ -1,6 +1,7 @@
 #include "compare/order.h"
 
 #include <algorithm>
+#include <future>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -67,6 +68,9 @@ listing_holds(const Listing &l, const char *record)
 // Never destroyed: a run that ends while it sorts must not abort on the
 // way out.
 static std::thread *background_sort;
+// Listing 1's sort, once the background thread has split it into buckets;
+// the main thread takes buckets too when it comes to wait for it.
+static std::promise<SharedSort *> shared_sort;
 
 void
 start_sort(Listing &l)
@@ -75,10 +79,13 @@ start_sort(Listing &l)
 	l.sorted_field_start = settings.field_start;
 	char **entries = l.table.entries;
 	size_t count = size_t(l.count);
+	shared_sort = std::promise<SharedSort *>();
 	try {
 		// The main thread has listing 2 to read meanwhile.
 		background_sort = new std::thread([entries, count, field] {
-			sort_records(entries, count, field, false);
+			SharedSort *sort = prepare_sort(entries, count, field);
+			shared_sort.set_value(sort);
+			help_sort(sort);
 		});
 	} catch (const std::system_error &) {
 		sort_records(entries, count, field);
@@ -90,9 +97,12 @@ finish_sort()
 {
 	if (!background_sort)
 		return;
+	SharedSort *sort = shared_sort.get_future().get();
+	help_sort(sort);
 	background_sort->join();
 	delete background_sort;
 	background_sort = nullptr;
+	end_sort(sort);
 }
 
 bool
