@@ -260,7 +260,8 @@ sort_range(SortRange r, SortWork &work, int offset, int byte)
 			SortRange bucket{ r.keys + start, r.entries + start, counts[d] };
 			start += counts[d];
 			// A zero byte means the field ended: those records are equal.
-			if (d == 0)
+			// A bucket of one record or none is in order.
+			if (d == 0 || bucket.count < 2)
 				continue;
 			if (d == largest)
 				rest = bucket;
