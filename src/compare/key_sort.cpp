@@ -14,7 +14,7 @@
 #include "platform/text.h"
 
 // Below this many records a range is finished by comparisons.
-static const size_t small_range = 32;
+static const size_t small_range = 64;
 // From this many records on a table is sorted on two threads.
 static const size_t two_thread_count = 100000;
 // Records whose keys are refilled are fetched this far ahead.
