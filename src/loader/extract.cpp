@@ -33,12 +33,20 @@ has_zero_byte(uint64_t word)
 	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
 }
 
+// Whether any of eight bytes is below 14, as CR, LF and zero are; one
+// test that passes over the printable characters of most lines.
+static bool
+has_control_byte(uint64_t word)
+{
+	return ((word - 0x0e0e0e0e0e0e0e0eull) & ~word & 0x8080808080808080ull) != 0;
+}
+
 // Whether any of eight bytes is a CR, an LF or a zero byte.
 static bool
 holds_line_end(uint64_t word)
 {
-	return has_zero_byte(word) || has_zero_byte(word ^ 0x0d0d0d0d0d0d0d0dull) ||
-	    has_zero_byte(word ^ 0x0a0a0a0a0a0a0a0aull);
+	return has_control_byte(word) && (has_zero_byte(word) ||
+	    has_zero_byte(word ^ 0x0d0d0d0d0d0d0d0dull) || has_zero_byte(word ^ 0x0a0a0a0a0a0a0a0aull));
 }
 
 size_t
