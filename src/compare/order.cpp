@@ -1,8 +1,9 @@
 #include "compare/order.h"
 
 #include <algorithm>
-#include <future>
 #include <cstring>
+#include <exception>
+#include <future>
 #include <system_error>
 #include <thread>
 
@@ -65,12 +66,15 @@ listing_holds(const Listing &l, const char *record)
 	    compare_for_search) != nullptr;
 }
 
-// Never destroyed: a run that ends while it sorts must not abort on the
-// way out.
-static std::thread *background_sort;
-// Listing 1's sort, once the background thread has split it into buckets;
-// the main thread takes buckets too when it comes to wait for it.
-static std::promise<SharedSort *> shared_sort;
+// Listing 1's sort on the background thread: split into buckets, then
+// done.  The thread owns the promises and is never joined, and what is
+// left here when a run ends early is never destroyed: such a run must
+// neither wait for the sort nor abort on the way out.
+struct BackgroundSort {
+	std::future<SharedSort *> split;
+	std::future<void> done;
+};
+static BackgroundSort *background_sort;
 
 void
 start_sort(Listing &l)
@@ -79,15 +83,21 @@ start_sort(Listing &l)
 	l.sorted_field_start = settings.field_start;
 	char **entries = l.table.entries;
 	size_t count = size_t(l.count);
-	shared_sort = std::promise<SharedSort *>();
 	try {
+		auto *split = new std::promise<SharedSort *>;
+		auto *done = new std::promise<void>;
+		auto *sort = new BackgroundSort{ split->get_future(), done->get_future() };
 		// The main thread has listing 2 to read meanwhile.
-		background_sort = new std::thread([entries, count, field] {
-			SharedSort *sort = prepare_sort(entries, count, field);
-			shared_sort.set_value(sort);
-			help_sort(sort);
-		});
-	} catch (const std::system_error &) {
+		std::thread([split, done, entries, count, field] {
+			SharedSort *buckets = prepare_sort(entries, count, field);
+			split->set_value(buckets);
+			delete split;
+			help_sort(buckets);
+			done->set_value();
+			delete done;
+		}).detach();
+		background_sort = sort;
+	} catch (const std::exception &) {
 		sort_records(entries, count, field);
 	}
 }
@@ -97,12 +107,13 @@ finish_sort()
 {
 	if (!background_sort)
 		return;
-	SharedSort *sort = shared_sort.get_future().get();
-	help_sort(sort);
-	background_sort->join();
+	// The main thread takes buckets too when it comes to wait.
+	SharedSort *buckets = background_sort->split.get();
+	help_sort(buckets);
+	background_sort->done.get();
+	end_sort(buckets);
 	delete background_sort;
 	background_sort = nullptr;
-	end_sort(sort);
 }
 
 bool

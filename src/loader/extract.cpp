@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <future>
 #include <string_view>
 #include <thread>
 
@@ -212,17 +213,20 @@ fail_read(Listing &l)
 
 // Listing 2 is read on a second thread while listing 1 is processed and
 // sorted; what the read returned waits here until the run gets to it.
-// Never destroyed: a run that ends early must not abort on the way out.
-static std::thread *read_ahead;
-static int64_t read_ahead_result;
+// Never destroyed, and the thread is never joined: a run that ends early
+// must neither wait for the read nor abort on the way out.
+static std::future<int64_t> *read_ahead;
 
 static void
 start_read_ahead(const Listing &l)
 {
 	try {
-		read_ahead = new std::thread([handle = l.handle, buffer = l.buffer, size = l.size] {
-			read_ahead_result = read_input(handle, buffer, size);
-		});
+		auto *result = new std::promise<int64_t>;
+		read_ahead = new std::future<int64_t>(result->get_future());
+		std::thread([result, handle = l.handle, buffer = l.buffer, size = l.size] {
+			result->set_value(read_input(handle, buffer, size));
+			delete result;
+		}).detach();
 	} catch (const std::exception &) {
 		read_ahead = nullptr;	// read when its turn comes
 	}
@@ -233,10 +237,10 @@ read_whole(Listing &l)
 {
 	if (!read_ahead)
 		return read_input(l.handle, l.buffer, l.size);
-	read_ahead->join();
+	int64_t got = read_ahead->get();
 	delete read_ahead;
 	read_ahead = nullptr;
-	return read_ahead_result;
+	return got;
 }
 
 static size_t
