@@ -62,6 +62,8 @@ sort_listing(Listing &l)
 bool
 listing_holds(const Listing &l, const char *record)
 {
+	if (l.count == 0)
+		return false;	// an empty table may have no entries at all
 	return bsearch(&record, l.table.entries, l.count, sizeof(char *),
 	    compare_for_search) != nullptr;
 }
