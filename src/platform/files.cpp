@@ -94,7 +94,7 @@ map_input(int handle, uint64_t size)
 {
 	if (size == 0 || size > SIZE_MAX)
 		return nullptr;
-	void *p = mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, handle, 0);
+	void *p = mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, handle, 0);
 	return p == MAP_FAILED ? nullptr : static_cast<const char *>(p);
 }
 
