@@ -7,6 +7,7 @@
 
 #include "loader/extract.h"
 #include "loader/prepare.h"
+#include "platform/files.h"
 #include "run_state.h"
 
 namespace {
@@ -211,4 +212,32 @@ TEST(Load, AReadErrorIsNotAnEmptyListing)
 		load_listing(l);
 	}, testing::ExitedWithCode(1), "\nCan't read t.txt file\n");
 	unlink(path);
+}
+
+TEST(CountLines, EmptyFileHasNoLines)
+{
+	char path[] = "/tmp/rowsift-count-XXXXXX";
+	close(mkstemp(path));
+	EXPECT_EQ(count_lines(path), 0);
+	unlink(path);
+}
+
+// Large files are read in two halves at once; the halves must meet exactly.
+TEST(ReadInput, LargeFileArrivesWhole)
+{
+	char path[] = "/tmp/rowsift-read-XXXXXX";
+	int fd = mkstemp(path);
+	std::string text(size_t(65 << 20) + 12345, '\0');
+	for (size_t i = 0; i < text.size(); i++)
+		text[i] = char('a' + (i * 7 + i / 4093) % 26);
+	ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+	close(fd);
+	int handle = open_input(path);
+	ASSERT_GE(handle, 0);
+	std::string buffer(text.size() + 100, '\0');
+	EXPECT_EQ(read_input(handle, &buffer[0], text.size() + 100), int64_t(text.size()));
+	close_input(handle);
+	unlink(path);
+	EXPECT_TRUE(buffer.compare(0, text.size(), text) == 0);
+	EXPECT_EQ(buffer.find_first_not_of('\0', text.size()), std::string::npos);
 }

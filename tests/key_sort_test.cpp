@@ -118,6 +118,17 @@ TEST(KeySort, LargeTablesSortedOnTwoThreadsToo)
 	check_sort(draw, cases[4], 150000);
 }
 
+TEST(KeySort, LargeTableOfOneRecordRepeated)
+{
+	use_case(cases[4]);
+	Records same(std::vector<std::string>(120000, std::string(70, 'q')));
+	std::vector<char *> before = same.entries;
+	sort_records(same.entries.data(), same.entries.size(), sort_field());
+	std::sort(before.begin(), before.end());
+	std::sort(same.entries.begin(), same.entries.end());
+	ASSERT_EQ(before, same.entries);
+}
+
 namespace {
 
 // Two listings drawn from the same stems, so that most records of one have
@@ -133,7 +144,8 @@ struct ListingPair {
 		first.count = count_1;
 		second.table.entries = two.entries.data();
 		second.count = count_2;
-		sort_listing(first);
+		start_sort(first);
+		finish_sort();
 		sort_listing(second);
 	}
 };
@@ -166,4 +178,6 @@ TEST(KeySort, WalkFindsWhatBinarySearchFinds)
 	// Large enough for the walk to be cut in two halves.
 	check_walk(draw, cases[3], 70000, 90000);
 	check_walk(draw, cases[6], 90000, 70000);	// long runs of one field at the cut
+	// Large enough for both threads to share listing 1's sort.
+	check_walk(draw, cases[2], 130000, 110000);
 }

@@ -1,9 +1,11 @@
 #include "compare/key_sort.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -12,7 +14,7 @@
 #include "platform/text.h"
 
 // Below this many records a range is finished by comparisons.
-static const size_t small_range = 32;
+static const size_t small_range = 64;
 // From this many records on a table is sorted on two threads.
 static const size_t two_thread_count = 100000;
 // Records whose keys are refilled are fetched this far ahead.
@@ -109,25 +111,56 @@ swap_records(SortRange r, size_t i, size_t j)
 	std::swap(r.entries[i], r.entries[j]);
 }
 
+// A run of records whose keys at `offset` agree; ordered later from the
+// key bytes after those, with the other runs, so that the records it
+// needs can be fetched while earlier runs are ordered.
+struct TiedRun {
+	SortRange range;
+	int offset;
+};
+
+// The sort of one thread: the field, and the runs of records it has left
+// to order by the bytes after their keys.
+struct SortWork {
+	const SortField &field;
+	std::vector<TiedRun> tied;
+};
+
+static void order_run(const TiedRun &run, SortWork &work);
+
 static void
-sort_small(SortRange r, const SortField &field, int offset)
+put_aside(const TiedRun &run, SortWork &work)
+{
+	try {
+		work.tied.push_back(run);
+	} catch (const std::bad_alloc &) {
+		order_run(run, work);
+	}
+}
+
+// Orders the range by key and puts each run of equal keys whose field goes
+// on past them aside for order_tied_runs.
+static void
+sort_small(SortRange r, SortWork &work, int offset)
 {
 	for (size_t i = 1; i < r.count; i++) {
 		SortKey key = r.keys[i];
 		char *entry = r.entries[i];
 		size_t j = i;
-		while (j > 0) {
-			SortKey before = r.keys[j - 1];
-			if (before < key)
-				break;
-			if (before == key && compare_rest(r.entries[j - 1], entry, key, field, offset) <= 0)
-				break;
-			r.keys[j] = before;
+		for (; j > 0 && key < r.keys[j - 1]; j--) {
+			r.keys[j] = r.keys[j - 1];
 			r.entries[j] = r.entries[j - 1];
-			j--;
 		}
 		r.keys[j] = key;
 		r.entries[j] = entry;
+	}
+	size_t start = 0;
+	for (size_t i = 1; i <= r.count; i++) {
+		if (i < r.count && r.keys[i] == r.keys[start])
+			continue;
+		if (i - start > 1 && !key_ends_field(r.keys[start], work.field, offset))
+			put_aside({ { r.keys + start, r.entries + start, i - start }, offset }, work);
+		start = i;
 	}
 }
 
@@ -210,15 +243,15 @@ largest_bucket(const size_t *counts)
 // range are sorted by a call of their own, so the calls nest no deeper
 // than the logarithm of the count, whatever the records hold.
 static void
-sort_range(SortRange r, const SortField &field, int offset, int byte)
+sort_range(SortRange r, SortWork &work, int offset, int byte)
 {
 	for (;;) {
 		if (r.count < small_range) {
-			sort_small(r, field, offset);
+			sort_small(r, work, offset);
 			return;
 		}
 		size_t counts[256];
-		if (!split_range(r, field, offset, byte, counts))
+		if (!split_range(r, work.field, offset, byte, counts))
 			return;
 		unsigned largest = largest_bucket(counts);
 		SortRange rest{};
@@ -227,18 +260,54 @@ sort_range(SortRange r, const SortField &field, int offset, int byte)
 			SortRange bucket{ r.keys + start, r.entries + start, counts[d] };
 			start += counts[d];
 			// A zero byte means the field ended: those records are equal.
-			if (d == 0)
+			// A bucket of one record or none is in order.
+			if (d == 0 || bucket.count < 2)
 				continue;
 			if (d == largest)
 				rest = bucket;
 			else if (bucket.count < small_range)
-				sort_small(bucket, field, offset);
+				sort_small(bucket, work, offset);
 			else
-				sort_range(bucket, field, offset, byte + 1);
+				sort_range(bucket, work, offset, byte + 1);
 		}
 		r = rest;
 		byte++;
 	}
+}
+
+// Tied runs this many runs ahead have their records fetched early.
+static const size_t runs_ahead = 8;
+
+static void
+fetch_run(const TiedRun &run, const SortField &field)
+{
+	for (size_t i = 0; i < run.range.count; i++) {
+		const char *next_key = run.range.entries[i] + field.start + run.offset + key_width;
+		__builtin_prefetch(next_key);
+		__builtin_prefetch(next_key + key_width - 1);
+	}
+}
+
+static void
+order_run(const TiedRun &run, SortWork &work)
+{
+	int offset = run.offset + key_width;
+	fill_keys(run.range, work.field, offset);
+	sort_range(run.range, work, offset, 0);
+}
+
+// Orders every run sort_small put aside, including those that it puts
+// aside meanwhile.
+static void
+order_tied_runs(SortWork &work)
+{
+	for (size_t k = 0; k < work.tied.size(); k++) {
+		if (k + runs_ahead < work.tied.size())
+			fetch_run(work.tied[k + runs_ahead], work.field);
+		TiedRun run = work.tied[k];
+		order_run(run, work);
+	}
+	work.tied.clear();
 }
 
 // A range still to be sorted, from key byte `byte` at `offset` on.
@@ -248,16 +317,28 @@ struct SortTask {
 	int byte;
 };
 
-// Splits the table into buckets until none holds more than half of it,
-// so that two threads can share them out evenly.
+static void
+sort_by_comparison(char **entries, size_t count, const SortField &field)
+{
+	std::sort(entries, entries + count, [&field](const char *a, const char *b) {
+		SortKey ka = make_key(a, field, 0);
+		SortKey kb = make_key(b, field, 0);
+		if (!(ka == kb))
+			return ka < kb;
+		return compare_rest(a, b, ka, field, 0) < 0;
+	});
+}
+
+// Splits the table into buckets until none holds more than `most`
+// records, so that threads can share them out evenly.
 static std::vector<SortTask>
-split_for_two(SortRange all, const SortField &field)
+split_into_tasks(SortRange all, const SortField &field, size_t most)
 {
 	std::vector<SortTask> tasks{ { all, 0, 0 } };
 	for (;;) {
 		auto big = std::max_element(tasks.begin(), tasks.end(),
 		    [](const SortTask &a, const SortTask &b) { return a.range.count < b.range.count; });
-		if (big->range.count <= all.count / 2)
+		if (big == tasks.end() || big->range.count <= most)
 			return tasks;
 		SortTask task = *big;
 		tasks.erase(big);
@@ -274,67 +355,101 @@ split_for_two(SortRange all, const SortField &field)
 	}
 }
 
+// The keys of a large table are filled in two halves at once.
 static void
-sort_tasks(const std::vector<SortTask> &tasks, const SortField &field)
+fill_first_keys(SortRange all, const SortField &field)
 {
-	for (const SortTask &t : tasks)
-		sort_range(t.range, field, t.offset, t.byte);
-}
-
-// Sorts on two threads: the buckets, largest first, go to whichever
-// thread has the fewer records so far.
-static void
-sort_on_two_threads(SortRange all, const SortField &field)
-{
-	std::vector<SortTask> tasks = split_for_two(all, field);
-	std::sort(tasks.begin(), tasks.end(),
-	    [](const SortTask &a, const SortTask &b) { return a.range.count > b.range.count; });
-	std::vector<SortTask> shares[2];
-	size_t loads[2] = { 0, 0 };
-	for (const SortTask &t : tasks) {
-		int lighter = loads[0] <= loads[1] ? 0 : 1;
-		shares[lighter].push_back(t);
-		loads[lighter] += t.range.count;
+	if (all.count < two_thread_count) {
+		fill_keys(all, field, 0);
+		return;
 	}
+	size_t half = all.count / 2;
+	SortRange second{ all.keys + half, all.entries + half, all.count - half };
 	std::thread helper;
 	try {
-		helper = std::thread([&shares, &field] { sort_tasks(shares[1], field); });
+		helper = std::thread([second, &field] { fill_keys(second, field, 0); });
 	} catch (const std::system_error &) {
-		sort_tasks(shares[1], field);
+		fill_keys(second, field, 0);
 	}
-	sort_tasks(shares[0], field);
+	fill_keys({ all.keys, all.entries, half }, field, 0);
 	if (helper.joinable())
 		helper.join();
 }
 
-static void
-sort_by_comparison(char **entries, size_t count, const SortField &field)
+// A table's sort shared out between threads: its buckets, largest first,
+// each taken by whichever thread is free first.
+struct SharedSort {
+	SortField field;
+	SortKey *keys = nullptr;
+	std::vector<SortTask> tasks;
+	std::atomic<size_t> next{ 0 };
+};
+
+// A share of a table this large keeps two threads evenly busy however late
+// the second one joins.
+static const size_t tasks_per_table = 16;
+
+SharedSort *
+prepare_sort(char **entries, size_t count, const SortField &field)
 {
-	std::sort(entries, entries + count, [&field](const char *a, const char *b) {
-		SortKey ka = make_key(a, field, 0);
-		SortKey kb = make_key(b, field, 0);
-		if (!(ka == kb))
-			return ka < kb;
-		return compare_rest(a, b, ka, field, 0) < 0;
-	});
+	if (count < 2 || field.length <= 0)
+		return nullptr;
+	auto *keys = static_cast<SortKey *>(malloc(count * sizeof(SortKey)));
+	if (!keys) {
+		// Slower, but needs no memory of its own.
+		sort_by_comparison(entries, count, field);
+		return nullptr;
+	}
+	auto *sort = new SharedSort;
+	sort->field = field;
+	sort->keys = keys;
+	SortRange all{ keys, entries, count };
+	fill_first_keys(all, field);
+	if (count >= two_thread_count)
+		sort->tasks = split_into_tasks(all, field, count / tasks_per_table);
+	else
+		sort->tasks.push_back({ all, 0, 0 });
+	std::sort(sort->tasks.begin(), sort->tasks.end(),
+	    [](const SortTask &a, const SortTask &b) { return a.range.count > b.range.count; });
+	return sort;
+}
+
+void
+help_sort(SharedSort *sort)
+{
+	if (!sort)
+		return;
+	SortWork work{ sort->field, {} };
+	for (size_t k; (k = sort->next++) < sort->tasks.size();) {
+		const SortTask &t = sort->tasks[k];
+		sort_range(t.range, work, t.offset, t.byte);
+	}
+	order_tied_runs(work);
+}
+
+void
+end_sort(SharedSort *sort)
+{
+	if (!sort)
+		return;
+	free(sort->keys);
+	delete sort;
 }
 
 void
 sort_records(char **entries, size_t count, const SortField &field, bool threads_allowed)
 {
-	if (count < 2 || field.length <= 0)
-		return;
-	auto *keys = static_cast<SortKey *>(malloc(count * sizeof(SortKey)));
-	if (!keys) {
-		// Slower, but needs no memory of its own.
-		sort_by_comparison(entries, count, field);
-		return;
+	SharedSort *sort = prepare_sort(entries, count, field);
+	std::thread helper;
+	if (sort && threads_allowed && count >= two_thread_count) {
+		try {
+			helper = std::thread([sort] { help_sort(sort); });
+		} catch (const std::system_error &) {
+			// This thread sorts it all.
+		}
 	}
-	SortRange all{ keys, entries, count };
-	fill_keys(all, field, 0);
-	if (count >= two_thread_count && threads_allowed)
-		sort_on_two_threads(all, field);
-	else
-		sort_range(all, field, 0, 0);
-	free(keys);
+	help_sort(sort);
+	if (helper.joinable())
+		helper.join();
+	end_sort(sort);
 }

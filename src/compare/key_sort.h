@@ -19,3 +19,12 @@ struct SortField {
 // when threads_allowed is set.
 void sort_records(char **entries, size_t count, const SortField &field,
     bool threads_allowed = true);
+
+// A sort that threads share: prepare_sort fills the keys and splits the
+// table into buckets (null when there is nothing left to do), every thread
+// that calls help_sort sorts buckets until none is left, and end_sort,
+// once they have all returned, frees what the sort used.
+struct SharedSort;
+SharedSort *prepare_sort(char **entries, size_t count, const SortField &field);
+void help_sort(SharedSort *sort);
+void end_sort(SharedSort *sort);

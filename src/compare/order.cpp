@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <future>
 #include <system_error>
 #include <thread>
 
@@ -61,14 +63,20 @@ bool
 listing_holds(const Listing &l, const char *record)
 {
 	if (l.count == 0)
-		return false;
+		return false;	// an empty table may have no entries at all
 	return bsearch(&record, l.table.entries, l.count, sizeof(char *),
 	    compare_for_search) != nullptr;
 }
 
-// Never destroyed: a run that ends while it sorts must not abort on the
-// way out.
-static std::thread *background_sort;
+// Listing 1's sort on the background thread: split into buckets, then
+// done.  The thread owns the promises and is never joined, and what is
+// left here when a run ends early is never destroyed: such a run must
+// neither wait for the sort nor abort on the way out.
+struct BackgroundSort {
+	std::future<SharedSort *> split;
+	std::future<void> done;
+};
+static BackgroundSort *background_sort;
 
 void
 start_sort(Listing &l)
@@ -78,11 +86,20 @@ start_sort(Listing &l)
 	char **entries = l.table.entries;
 	size_t count = size_t(l.count);
 	try {
+		auto *split = new std::promise<SharedSort *>;
+		auto *done = new std::promise<void>;
+		auto *sort = new BackgroundSort{ split->get_future(), done->get_future() };
 		// The main thread has listing 2 to read meanwhile.
-		background_sort = new std::thread([entries, count, field] {
-			sort_records(entries, count, field, false);
-		});
-	} catch (const std::system_error &) {
+		std::thread([split, done, entries, count, field] {
+			SharedSort *buckets = prepare_sort(entries, count, field);
+			split->set_value(buckets);
+			delete split;
+			help_sort(buckets);
+			done->set_value();
+			delete done;
+		}).detach();
+		background_sort = sort;
+	} catch (const std::exception &) {
 		sort_records(entries, count, field);
 	}
 }
@@ -92,7 +109,11 @@ finish_sort()
 {
 	if (!background_sort)
 		return;
-	background_sort->join();
+	// The main thread takes buckets too when it comes to wait.
+	SharedSort *buckets = background_sort->split.get();
+	help_sort(buckets);
+	background_sort->done.get();
+	end_sort(buckets);
 	delete background_sort;
 	background_sort = nullptr;
 }
@@ -125,35 +146,43 @@ compare_records(const char *a, const char *b)
 	return compare_for_search(&a, &b);
 }
 
-// The walk over one stretch of each table.
+// Whether the record has the compare field of the last pair found in both
+// tables; only a record of the same field as that pair can be found
+// behind it, as both tables are in order.
+static bool
+repeats_last_found(const char *record, const char *last_found)
+{
+	return last_found && compare_records(record, last_found) == 0;
+}
+
+// The walk over one stretch of each table: one comparison per step, and
+// one more for each record that is not paired with the record opposite.
 static void
 walk_range(char *const *a, uint64_t count_a, char *const *b, uint64_t count_b,
     unsigned char *missing_1, unsigned char *missing_2)
 {
 	uint64_t i = 0, j = 0;
+	const char *last_found = nullptr;
 	while (i < count_a && j < count_b) {
 		fetch_ahead(a, count_a, i);
 		fetch_ahead(b, count_b, j);
 		int order = compare_records(a[i], b[j]);
-		if (order < 0) {
-			missing_1[i++] = 1;
-		} else if (order > 0) {
-			missing_2[j++] = 1;
-		} else {
-			// Every record of either side with this field is found.
-			const char *field = a[i];
+		if (order == 0) {
+			last_found = a[i];
 			missing_1[i++] = 0;
 			missing_2[j++] = 0;
-			while (i < count_a && compare_records(a[i], field) == 0)
-				missing_1[i++] = 0;
-			while (j < count_b && compare_records(b[j], field) == 0)
-				missing_2[j++] = 0;
+		} else if (order < 0) {
+			missing_1[i] = !repeats_last_found(a[i], last_found);
+			i++;
+		} else {
+			missing_2[j] = !repeats_last_found(b[j], last_found);
+			j++;
 		}
 	}
 	for (; i < count_a; i++)
-		missing_1[i] = 1;
+		missing_1[i] = !repeats_last_found(a[i], last_found);
 	for (; j < count_b; j++)
-		missing_2[j] = 1;
+		missing_2[j] = !repeats_last_found(b[j], last_found);
 }
 
 // Below this many records a second thread costs more than it saves.

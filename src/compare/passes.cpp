@@ -91,9 +91,12 @@ report_missing(int direction)
 	walk_tables();
 	uint64_t step = direction == 1 ? uint64_t(settings.progress_step) : 500;
 	int found = 0;
+	uint64_t next_progress = 0;
 	for (uint64_t i = 0; i < scanned.count; i++) {
-		if (i % step == 0)
+		if (i == next_progress) {
 			show_progress(long(i));
+			next_progress += step;
+		}
 		if (!is_missing(direction, i))
 			continue;
 		const char *record = scanned.table.entries[i];

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <future>
 #include <string_view>
+#include <thread>
 
 #include "loader/field.h"
 #include "loader/prepare.h"
@@ -31,12 +34,20 @@ has_zero_byte(uint64_t word)
 	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
 }
 
+// Whether any of eight bytes is below 14, as CR, LF and zero are; one
+// test that passes over the printable characters of most lines.
+static bool
+has_control_byte(uint64_t word)
+{
+	return ((word - 0x0e0e0e0e0e0e0e0eull) & ~word & 0x8080808080808080ull) != 0;
+}
+
 // Whether any of eight bytes is a CR, an LF or a zero byte.
 static bool
 holds_line_end(uint64_t word)
 {
-	return has_zero_byte(word) || has_zero_byte(word ^ 0x0d0d0d0d0d0d0d0dull) ||
-	    has_zero_byte(word ^ 0x0a0a0a0a0a0a0a0aull);
+	return has_control_byte(word) && (has_zero_byte(word) ||
+	    has_zero_byte(word ^ 0x0d0d0d0d0d0d0d0dull) || has_zero_byte(word ^ 0x0a0a0a0a0a0a0a0aull));
 }
 
 size_t
@@ -200,12 +211,44 @@ fail_read(Listing &l)
 	end_process(release_inputs(1));
 }
 
+// Listing 2 is read on a second thread while listing 1 is processed and
+// sorted; what the read returned waits here until the run gets to it.
+// Never destroyed, and the thread is never joined: a run that ends early
+// must neither wait for the read nor abort on the way out.
+static std::future<int64_t> *read_ahead;
+
+static void
+start_read_ahead(const Listing &l)
+{
+	try {
+		auto *result = new std::promise<int64_t>;
+		read_ahead = new std::future<int64_t>(result->get_future());
+		std::thread([result, handle = l.handle, buffer = l.buffer, size = l.size] {
+			result->set_value(read_input(handle, buffer, size));
+			delete result;
+		}).detach();
+	} catch (const std::exception &) {
+		read_ahead = nullptr;	// read when its turn comes
+	}
+}
+
+static int64_t
+read_whole(Listing &l)
+{
+	if (!read_ahead)
+		return read_input(l.handle, l.buffer, l.size);
+	int64_t got = read_ahead->get();
+	delete read_ahead;
+	read_ahead = nullptr;
+	return got;
+}
+
 static size_t
 read_listing(Listing &l)
 {
 	int message = write_error("Reading %lld bytes from %s into memory",
 	    (long long)l.size, l.name);
-	int64_t got = read_input(l.handle, l.buffer, l.size);
+	int64_t got = read_whole(l);
 	close_input(l.handle);
 	l.handle = -1;
 	if (got < 0)
@@ -219,6 +262,8 @@ load_listing(Listing &l)
 {
 	l.count = 0;
 	size_t n = read_listing(l);
+	if (&l == &listings[0])
+		start_read_ahead(listings[1]);
 	int message = write_error("Processing %s", l.name);
 	extract_records(l, n);
 	if (l.count > max_records) {

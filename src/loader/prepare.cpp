@@ -16,34 +16,55 @@
 // One read of the line reader returns at most this many characters.
 static const uint64_t line_read_limit = 1023;
 
+// The lines of the line reader, which returns at most line_read_limit
+// characters at a time, counted block by block.
+struct LineCount {
+	int64_t lines = 0;
+	uint64_t line_length = 0;	// of the line the last block ended in
+};
+
+static void
+count_block(LineCount &count, const char *p, const char *end)
+{
+	while (p < end) {
+		auto *lf = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
+		if (!lf) {
+			count.line_length += uint64_t(end - p);
+			return;
+		}
+		count.line_length += uint64_t(lf - p);
+		count.lines += int64_t(count.line_length / line_read_limit) + 1;
+		count.line_length = 0;
+		p = lf + 1;
+	}
+}
+
+static int64_t
+lines_counted(const LineCount &count)
+{
+	return count.lines + int64_t((count.line_length + line_read_limit - 1) / line_read_limit);
+}
+
 int64_t
 count_lines(const char *name)
 {
 	int fd = open_input(name);
 	if (fd < 0)
 		return -1;
-	std::vector<char> block(1 << 20);
-	int64_t lines = 0;
-	uint64_t line_length = 0;
-	int64_t got;
-	while ((got = read_input(fd, block.data(), block.size())) > 0) {
-		const char *p = block.data();
-		const char *end = p + got;
-		while (p < end) {
-			auto *lf = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
-			if (!lf) {
-				line_length += uint64_t(end - p);
-				break;
-			}
-			line_length += uint64_t(lf - p);
-			lines += int64_t(line_length / line_read_limit) + 1;
-			line_length = 0;
-			p = lf + 1;
-		}
+	LineCount count;
+	// Mapped, the file's pages are counted where they lie, without a copy.
+	uint64_t size = input_size(fd);
+	if (const char *data = map_input(fd, size)) {
+		count_block(count, data, data + size);
+		unmap_input(data, size);
+	} else {
+		std::vector<char> block(1 << 20);
+		int64_t got;
+		while ((got = read_input(fd, block.data(), block.size())) > 0)
+			count_block(count, block.data(), block.data() + got);
 	}
-	lines += int64_t((line_length + line_read_limit - 1) / line_read_limit);
 	close_input(fd);
-	return lines;
+	return lines_counted(count);
 }
 
 int
