@@ -18,7 +18,9 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+demo:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target rowsift
 	./$(BUILD)/rowsift examples/before.txt examples/after.txt
 
 test: build
