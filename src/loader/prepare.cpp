@@ -52,17 +52,12 @@ count_lines(const char *name)
 	if (fd < 0)
 		return -1;
 	LineCount count;
-	// Mapped, the file's pages are counted where they lie, without a copy.
-	uint64_t size = input_size(fd);
-	if (const char *data = map_input(fd, size)) {
-		count_block(count, data, data + size);
-		unmap_input(data, size);
-	} else {
-		std::vector<char> block(1 << 20);
-		int64_t got;
-		while ((got = read_input(fd, block.data(), block.size())) > 0)
-			count_block(count, block.data(), block.data() + got);
-	}
+	// Read, not mapped: a file that shrinks while it is counted must not
+	// take the process down with it.
+	std::vector<char> block(1 << 20);
+	int64_t got;
+	while ((got = read_input(fd, block.data(), block.size())) > 0)
+		count_block(count, block.data(), block.data() + got);
 	close_input(fd);
 	return lines_counted(count);
 }

@@ -6,7 +6,6 @@
 #include <system_error>
 #include <thread>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,21 +86,6 @@ read_input(int handle, char *buffer, uint64_t size)
 		return first;
 	}
 	return first + second;
-}
-
-const char *
-map_input(int handle, uint64_t size)
-{
-	if (size == 0 || size > SIZE_MAX)
-		return nullptr;
-	void *p = mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, handle, 0);
-	return p == MAP_FAILED ? nullptr : static_cast<const char *>(p);
-}
-
-void
-unmap_input(const char *data, uint64_t size)
-{
-	munmap(const_cast<char *>(data), size_t(size));
 }
 
 void

@@ -15,10 +15,4 @@ uint64_t input_size(int handle);
 // file ends; the number read, or -1 on a read error.
 int64_t read_input(int handle, char *buffer, uint64_t size);
 
-// The first size bytes of an open file mapped for reading, or null when
-// they can't be mapped.
-const char *map_input(int handle, uint64_t size);
-
-void unmap_input(const char *data, uint64_t size);
-
 void close_input(int handle);
