@@ -50,14 +50,21 @@ TempDir::exists(const std::string &name) const
 	return stat(file(name).c_str(), &st) == 0;
 }
 
-static std::string
-drain(int fd)
+std::string
+read_rest(int fd)
 {
 	std::string text;
 	char buffer[65536];
 	ssize_t got;
 	while ((got = read(fd, buffer, sizeof buffer)) > 0)
 		text.append(buffer, size_t(got));
+	return text;
+}
+
+static std::string
+drain(int fd)
+{
+	std::string text = read_rest(fd);
 	close(fd);
 	return text;
 }

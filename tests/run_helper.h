@@ -33,6 +33,9 @@ RunResult run_rowsift(const std::string &dir, const std::vector<std::string> &ar
 RunResult run_rowsift_limited(const std::string &dir, const std::vector<std::string> &args,
     unsigned long address_space);
 
+// Everything left to read on fd, up to its end.
+std::string read_rest(int fd);
+
 // Runs the program in this process with the given arguments; for a
 // forked child.
 [[noreturn]] void exec_rowsift(const std::vector<std::string> &args);

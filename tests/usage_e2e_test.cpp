@@ -98,17 +98,6 @@ press_after(TerminalRun &run, const std::string &text, const std::string &key)
 	ASSERT_EQ(write(run.master, key.data(), key.size()), ssize_t(key.size()));
 }
 
-std::string
-read_rest(int fd)
-{
-	std::string text;
-	char buffer[4096];
-	ssize_t got;
-	while ((got = read(fd, buffer, sizeof buffer)) > 0)
-		text.append(buffer, size_t(got));
-	return text;
-}
-
 void
 expect_same_settings(const termios &before, const termios &after)
 {
