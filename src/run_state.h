@@ -19,8 +19,9 @@ struct Listing {
 	const char *name = nullptr;	// as typed on the command line
 	int handle = -1;
 	uint64_t size = 0;
-	char *buffer = nullptr;
+	char *buffer = nullptr;		// the file, mapped read-only, then zeros
 	size_t buffer_size = 0;
+	char *first_copy = nullptr;	// first record without headers
 	RecordTable table;
 	uint64_t count = 0;
 	int sorted_field_start = 0;	// field_start the table was sorted by

@@ -37,7 +37,7 @@ struct ShrinkingFile : testing::Test {
 	}
 	void TearDown() override
 	{
-		release_zeroed(l.buffer, l.buffer_size);
+		unmap_input(l.buffer, l.buffer_size);
 		free(l.table.entries);
 		unlink(name);
 	}

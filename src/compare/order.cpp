@@ -8,23 +8,44 @@
 #include <thread>
 
 #include "compare/key_sort.h"
+#include "loader/extract.h"
 #include "platform/text.h"
 #include "run_state.h"
+
+static int
+compare_bytes(const char *a, const char *b, size_t length)
+{
+	if (settings.match_case)
+		return strncmp(a, b, length);
+	return compare_nocase_readable(a, b, length);
+}
+
+// Records end without a zero byte; a comparison that reaches past the end
+// of either record finds the shorter one first, as if it ended in one.
+static int
+compare_past_tail(const char *a, const char *b, int length)
+{
+	size_t start = size_t(settings.field_start);
+	size_t span_a = record_span(a), span_b = record_span(b);
+	size_t left_a = span_a > start ? span_a - start : 0;
+	size_t left_b = span_b > start ? span_b - start : 0;
+	size_t n = std::min({ left_a, left_b, size_t(length) });
+	int r = compare_bytes(a + start, b + start, n);
+	if (r != 0 || n == size_t(length))
+		return r;
+	return (left_a > n) - (left_b > n);
+}
 
 static int
 compare_fields(const char *a, const char *b, int length)
 {
 	if (length <= 0)
 		return 0;
-	a += settings.field_start;
-	b += settings.field_start;
 	int r;
-	if (settings.match_case)
-		r = strncmp(a, b, size_t(length));
-	else if (length <= settings.record_length - settings.field_start)
-		r = compare_nocase_readable(a, b, size_t(length));	// within every record
+	if (length <= settings.record_length - settings.field_start)
+		r = compare_bytes(a + settings.field_start, b + settings.field_start, size_t(length));
 	else
-		r = compare_nocase(a, b, size_t(length));
+		r = compare_past_tail(a, b, length);
 	return (r > 0) - (r < 0);
 }
 

@@ -1,9 +1,11 @@
 #include "compare/passes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "compare/order.h"
+#include "loader/extract.h"
 #include "output/streams.h"
 #include "run_state.h"
 
@@ -49,10 +51,11 @@ show_progress(long processed)
 static void
 write_printer_record(const char *record)
 {
-	size_t length = strlen(record);
+	size_t length = record_span(record);
 	size_t pieces = (length + 74) / 75;
 	for (size_t i = 0; i < pieces; i++)
-		write_text(output_stream, "%.75s\n", record + i * 75);
+		write_text(output_stream, "%.*s\n", int(std::min<size_t>(75, length - i * 75)),
+		    record + i * 75);
 	write_text(output_stream, "\n");
 }
 
@@ -64,7 +67,7 @@ report_record(int direction, const char *record, const char *scanned, const char
 		if (settings.to_printer)
 			write_printer_record(record);
 		else
-			write_text(output_stream, "%s\n", record);
+			write_text(output_stream, "%.*s\n", int(record_span(record)), record);
 		return;
 	}
 	if (settings.hash_field) {
@@ -76,7 +79,7 @@ report_record(int direction, const char *record, const char *scanned, const char
 			    settings.field_start, settings.compare_length);
 	}
 	write_text(stdout, "\nFound the following entry in %s not in %s\n", scanned, other);
-	write_text(stdout, "%s\n", record);
+	write_text(stdout, "%.*s\n", int(record_span(record)), record);
 }
 
 void

@@ -8,7 +8,7 @@
 #include "loader/prepare.h"
 #include "output/outputs.h"
 #include "output/streams.h"
-#include "platform/memory.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "run_state.h"
 
@@ -59,9 +59,14 @@ run_program(int argc, char **argv)
 		report_missing(1);
 	if (settings.report_second_missing)
 		report_missing(2);
+	// A file that lost pages after it was loaded was compared as zeros
+	// there.
+	for (const Listing &l : listings)
+		if (input_lost(l.buffer))
+			fail_read(l);
 	write_text(stdout, "\n\nFound %d mismatches\n", settings.mismatch_total);
 	for (Listing &l : listings) {
-		release_zeroed(l.buffer, l.buffer_size);
+		unmap_input(l.buffer, l.buffer_size);
 		l.buffer = nullptr;
 	}
 	finish_outputs();

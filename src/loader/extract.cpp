@@ -1,11 +1,10 @@
 #include "loader/extract.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <future>
 #include <string_view>
-#include <thread>
 
 #include "loader/field.h"
 #include "loader/prepare.h"
@@ -133,17 +132,16 @@ add_record(Listing &l, char *record)
 }
 
 // The first line of a listing without headers is a record whatever its
-// length.  A shorter one gets its own copy, zero beyond its end, so that a
-// compare field that starts past its end reads zeros, not the next line.
+// length, so it gets a copy of its own that ends in a zero byte: a compare
+// field that starts past its end reads zeros, not the next line.
 static char *
-first_record_copy(char *record, size_t own_length, size_t record_length)
+first_record_copy(Listing &l, const char *record, size_t own_length, size_t record_length)
 {
-	if (own_length >= record_length)
-		return record;
-	char *copy = static_cast<char *>(calloc(record_length + 1, 1));
+	char *copy = static_cast<char *>(calloc(std::max(own_length, record_length) + 1, 1));
 	if (!copy)
-		return record;
+		fail_table_memory();
 	memcpy(copy, record, own_length);
+	l.first_copy = copy;
 	return copy;
 }
 
@@ -179,10 +177,8 @@ extract_records(Listing &l, size_t n)
 	pos = next_line(data, n, end);
 	size_t record_length = line_end(data, n, pos) - pos;
 	check_record_length(int(record_length));
-	if (settings.no_headers) {
-		add_record(l, first_record_copy(data, first_end, record_length));
-		data[first_end] = '\0';
-	}
+	if (settings.no_headers)
+		add_record(l, first_record_copy(l, data, first_end, record_length));
 
 	for (;;) {
 		end = line_end(data, n, pos);
@@ -191,7 +187,6 @@ extract_records(Listing &l, size_t n)
 		if (end - pos == record_length) {
 			add_record(l, data + pos);
 			pos = next_line(data, n, end);
-			data[end] = '\0';
 		} else {
 			// A line of another length is passed over with every empty
 			// line that follows it.
@@ -204,43 +199,11 @@ extract_records(Listing &l, size_t n)
 	}
 }
 
-[[noreturn]] static void
-fail_read(Listing &l)
+void
+fail_read(const Listing &l)
 {
 	write_error("\nCan't read %s file\n", l.name);
 	end_process(release_inputs(1));
-}
-
-// Listing 2 is read on a second thread while listing 1 is processed and
-// sorted; what the read returned waits here until the run gets to it.
-// Never destroyed, and the thread is never joined: a run that ends early
-// must neither wait for the read nor abort on the way out.
-static std::future<int64_t> *read_ahead;
-
-static void
-start_read_ahead(const Listing &l)
-{
-	try {
-		auto *result = new std::promise<int64_t>;
-		read_ahead = new std::future<int64_t>(result->get_future());
-		std::thread([result, handle = l.handle, buffer = l.buffer, size = l.size] {
-			result->set_value(read_input(handle, buffer, size));
-			delete result;
-		}).detach();
-	} catch (const std::exception &) {
-		read_ahead = nullptr;	// read when its turn comes
-	}
-}
-
-static int64_t
-read_whole(Listing &l)
-{
-	if (!read_ahead)
-		return read_input(l.handle, l.buffer, l.size);
-	int64_t got = read_ahead->get();
-	delete read_ahead;
-	read_ahead = nullptr;
-	return got;
 }
 
 static size_t
@@ -248,13 +211,15 @@ read_listing(Listing &l)
 {
 	int message = write_error("Reading %lld bytes from %s into memory",
 	    (long long)l.size, l.name);
-	int64_t got = read_whole(l);
+	// A file that shrank since it was sized is read as far as it goes now.
+	uint64_t size = std::min(l.size, input_size(l.handle));
+	bool mapped = map_input(l.handle, l.buffer, size);
 	close_input(l.handle);
 	l.handle = -1;
-	if (got < 0)
+	if (!mapped)
 		fail_read(l);
 	erase_transient(message);
-	return size_t(got);
+	return size_t(size);
 }
 
 void
@@ -262,10 +227,10 @@ load_listing(Listing &l)
 {
 	l.count = 0;
 	size_t n = read_listing(l);
-	if (&l == &listings[0])
-		start_read_ahead(listings[1]);
 	int message = write_error("Processing %s", l.name);
 	extract_records(l, n);
+	if (input_lost(l.buffer))
+		fail_read(l);
 	if (l.count > max_records) {
 		write_error("%s has too many records\n", l.name);
 		write_error("Maximum of %ld records per file are allowed\n", long(max_records));
@@ -274,4 +239,13 @@ load_listing(Listing &l)
 	settings.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
 	erase_transient(message);
 	select_field(l);
+}
+
+size_t
+record_span(const char *record)
+{
+	for (const Listing &l : listings)
+		if (record == l.first_copy)
+			return strlen(record);
+	return size_t(settings.record_length);
 }

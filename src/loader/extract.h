@@ -6,12 +6,14 @@
 
 struct Listing;
 
-// Reads the open file into its buffer, closes it, extracts the records and
+// Maps the open file into its buffer, closes it, extracts the records and
 // decides the compare field.  Ends the run with status 1 on failure.
 void load_listing(Listing &listing);
 
 // Extracts the records of the first `length` bytes of the listing's
-// buffer (the rest of the buffer is zero).  Ends the run on failure.
+// buffer (the rest of the buffer is zero).  The records are not ended by
+// a zero byte: each is record_span characters long.  Ends the run on
+// failure.
 void extract_records(Listing &listing, size_t length);
 
 // Where the search for the data begins: the column-title line, or the
@@ -26,3 +28,10 @@ size_t line_end(const char *data, size_t length, size_t pos);
 // The start of the line after the one that ends at end: past CR LF, or
 // past a single CR, LF or zero byte.
 size_t next_line(const char *data, size_t length, size_t end);
+
+// The length of a record: record_length, except for the first record of a
+// listing without headers, which keeps its own.
+size_t record_span(const char *record);
+
+// Ends the run: the listing's file could not be read whole.
+[[noreturn]] void fail_read(const Listing &listing);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "loader/extract.h"
 #include "output/streams.h"
 #include "platform/process.h"
 #include "run_state.h"
@@ -45,7 +46,7 @@ select_field(const Listing &l)
 	int computed = settings.record_length - settings.field_start;
 	if (l.count > 0 && settings.hash_field) {
 		const char *first = l.table.entries[0];
-		int start = find_hash(first, int(strlen(first)), &computed);
+		int start = find_hash(first, int(record_span(first)), &computed);
 		if (start < 0) {
 			write_error("\nNo hash value found in the first record of %s\n", l.name);
 			end_process(1);

@@ -45,19 +45,32 @@ lines_counted(const LineCount &count)
 	return count.lines + int64_t((count.line_length + line_read_limit - 1) / line_read_limit);
 }
 
+static void
+count_by_reading(LineCount &count, int fd)
+{
+	std::vector<char> block(1 << 20);
+	int64_t got;
+	while ((got = read_input(fd, block.data(), block.size())) > 0)
+		count_block(count, block.data(), block.data() + got);
+}
+
 int64_t
 count_lines(const char *name)
 {
 	int fd = open_input(name);
 	if (fd < 0)
 		return -1;
+	uint64_t size = input_size(fd);
 	LineCount count;
-	// Read, not mapped: a file that shrinks while it is counted must not
-	// take the process down with it.
-	std::vector<char> block(1 << 20);
-	int64_t got;
-	while ((got = read_input(fd, block.data(), block.size())) > 0)
-		count_block(count, block.data(), block.data() + got);
+	size_t region = size_t(size) + 1;
+	char *data = allocate_zeroed(region);
+	// Mapped, the file is counted at the speed of memory; a file that
+	// can't be mapped (the address space is short) is read in blocks.
+	if (data && map_input(fd, data, size))
+		count_block(count, data, data + size);
+	else
+		count_by_reading(count, fd);
+	unmap_input(data, region);
 	close_input(fd);
 	return lines_counted(count);
 }
@@ -82,7 +95,7 @@ release_inputs(int status)
 	return status;
 }
 
-[[noreturn]] static void
+void
 fail_table_memory()
 {
 	write_error("Line %d, error obtaining memory\n", 825);

@@ -1,5 +1,5 @@
 // Input preparation: counts both files, sizes the record tables, opens
-// both files and gives each a zero-filled buffer.
+// both files and gives each a region of zeros to be mapped into.
 #pragma once
 
 #include <cstdint>
@@ -17,3 +17,6 @@ int release_inputs(int status);
 
 // Grows a record table to hold at least one more entry than count.
 void grow_table(struct RecordTable &table, uint64_t count);
+
+// Ends the run for want of memory for the records.
+[[noreturn]] void fail_table_memory();

@@ -1,11 +1,12 @@
 #include "platform/files.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
-#include <cstring>
-#include <system_error>
-#include <thread>
+#include <mutex>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,16 +35,13 @@ input_size(int handle)
 	return uint64_t(st.st_size);
 }
 
-// Reads from the file position on, or from `at` when it is not negative,
-// until size bytes are read or the file ends.
-static int64_t
-read_all(int handle, char *buffer, uint64_t size, int64_t at)
+int64_t
+read_input(int handle, char *buffer, uint64_t size)
 {
 	uint64_t done = 0;
 	while (done < size) {
 		size_t chunk = size - done > (1u << 30) ? (1u << 30) : size_t(size - done);
-		ssize_t got = at < 0 ? read(handle, buffer + done, chunk) :
-		    pread(handle, buffer + done, chunk, off_t(uint64_t(at) + done));
+		ssize_t got = read(handle, buffer + done, chunk);
 		if (got < 0) {
 			if (errno == EINTR)
 				continue;
@@ -56,36 +54,105 @@ read_all(int handle, char *buffer, uint64_t size, int64_t at)
 	return int64_t(done);
 }
 
-// From this size on a file is read in two halves at once: most of the time
-// goes to the kernel handing out fresh pages, which both cores can do.
-static const uint64_t split_read_size = 64u << 20;
+// The files mapped now.  A page of one that is gone when it is touched
+// raises SIGBUS; the handler puts a page of zeros in its place and notes
+// the loss, so a file that shrinks under the run can't end it.
+struct InputMap {
+	std::atomic<char *> start{ nullptr };
+	std::atomic<size_t> length{ 0 };
+	std::atomic<bool> lost{ false };
+};
+static InputMap input_maps[8];
 
-int64_t
-read_input(int handle, char *buffer, uint64_t size)
+static void
+on_lost_page(int, siginfo_t *info, void *)
 {
-	if (size < split_read_size)
-		return read_all(handle, buffer, size, -1);
-	uint64_t half = size / 2;
-	int64_t second = -1;
-	std::thread helper;
-	try {
-		helper = std::thread([&] {
-			second = read_all(handle, buffer + half, size - half, int64_t(half));
-		});
-	} catch (const std::system_error &) {
-		return read_all(handle, buffer, size, -1);
+	char *address = static_cast<char *>(info->si_addr);
+	for (InputMap &m : input_maps) {
+		char *start = m.start.load();
+		if (!start || address < start || address >= start + m.length.load())
+			continue;
+		auto page_size = uintptr_t(sysconf(_SC_PAGESIZE));
+		auto *page = reinterpret_cast<char *>(reinterpret_cast<uintptr_t>(address) & ~(page_size - 1));
+		if (mmap(page, page_size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,
+		    -1, 0) != MAP_FAILED) {
+			m.lost = true;
+			return;
+		}
 	}
-	int64_t first = read_all(handle, buffer, half, 0);
-	helper.join();
-	if (first < 0 || second < 0)
-		return -1;
-	if (uint64_t(first) < half) {
-		// The file shrank: what the second half found lies beyond its end,
-		// where the loader expects zeros.
-		memset(buffer + half, 0, size_t(size - half));
-		return first;
+	// Not a file of ours: the fault takes its usual course.
+	signal(SIGBUS, SIG_DFL);
+}
+
+static bool
+watch_lost_pages()
+{
+	struct sigaction action = {};
+	action.sa_sigaction = on_lost_page;
+	action.sa_flags = SA_SIGINFO;
+	sigemptyset(&action.sa_mask);
+	return sigaction(SIGBUS, &action, nullptr) == 0;
+}
+
+static InputMap *
+remember_map(char *at, size_t length)
+{
+	static const bool watching = watch_lost_pages();
+	static std::mutex taking_slot;
+	if (!watching)
+		return nullptr;
+	std::lock_guard<std::mutex> lock(taking_slot);
+	for (InputMap &m : input_maps) {
+		if (m.start.load())
+			continue;
+		// The handler reads the start first: it must find the rest set.
+		m.length = length;
+		m.lost = false;
+		m.start = at;
+		return &m;
 	}
-	return first + second;
+	return nullptr;
+}
+
+static InputMap *
+find_map(const char *at)
+{
+	for (InputMap &m : input_maps)
+		if (m.start.load() == at)
+			return &m;
+	return nullptr;
+}
+
+bool
+map_input(int handle, char *at, uint64_t size)
+{
+	if (size == 0)
+		return true;
+	InputMap *m = remember_map(at, size_t(size));
+	if (!m)
+		return false;
+	if (mmap(at, size_t(size), PROT_READ, MAP_PRIVATE | MAP_FIXED, handle, 0) == MAP_FAILED) {
+		m->start = nullptr;
+		return false;
+	}
+	return true;
+}
+
+bool
+input_lost(const char *at)
+{
+	InputMap *m = find_map(at);
+	return m && m->lost;
+}
+
+void
+unmap_input(char *at, size_t size)
+{
+	if (!at)
+		return;
+	munmap(at, size);
+	if (InputMap *m = find_map(at))
+		m->start = nullptr;
 }
 
 void

@@ -1,4 +1,4 @@
-// Input files: opened once, sized, read whole, closed.
+// Input files: opened once, sized, mapped whole, closed.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +11,22 @@ int open_input(const char *name);
 // The size in bytes of an open file.
 uint64_t input_size(int handle);
 
-// Reads up to size bytes into buffer, looping until all are read or the
-// file ends; the number read, or -1 on a read error.
+// Reads up to size bytes into buffer from the file position on, looping
+// until all are read or the file ends; the number read, or -1 on a read
+// error.
 int64_t read_input(int handle, char *buffer, uint64_t size);
+
+// Places the first size bytes of the file, read-only, at `at`: the start of
+// a region from allocate_zeroed, which must be larger than size.  False
+// when the file can't be read that way.  Pages the file loses while mapped
+// (it shrank, or the disk failed) read as zeros from then on.
+bool map_input(int handle, char *at, uint64_t size);
+
+// Whether the file mapped at `at` lost pages while they were read.
+bool input_lost(const char *at);
+
+// Releases the region of `size` bytes at `at`, the file mapped there
+// included.
+void unmap_input(char *at, size_t size);
 
 void close_input(int handle);

@@ -1,10 +1,8 @@
-// Zero-filled buffers for whole input files.
+// Regions of zeros for whole input files to be mapped over.
 #pragma once
 
 #include <cstddef>
 
-// A zero-filled buffer of at least size bytes, or null when the memory
-// can't be had.
+// A read-only region of at least size bytes that reads as zeros, or null
+// when the address space can't be had.  Released with unmap_input.
 char *allocate_zeroed(size_t size);
-
-void release_zeroed(char *buffer, size_t size);
