@@ -24,7 +24,6 @@ struct Listing {
 	char *first_copy = nullptr;	// first record without headers
 	RecordTable table;
 	uint64_t count = 0;
-	int sorted_field_start = 0;	// field_start the table was sorted by
 };
 
 struct RunSettings {

@@ -1,6 +1,8 @@
 // Whole runs of the program on two listings: every byte it writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "run_helper.h"
 
 static const std::string rec_a = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789ABCDEF | c:\\a.txt       ";
@@ -79,6 +81,69 @@ TEST(Comparison, ProgressCounterOfTheSecondPassEvery500Records)
 	    std::string(16, '\b') + "Processed   1000" + std::string(16, '\b') +
 	    "Processed   1200   Compare file records in 2 not in 1";
 	EXPECT_NE(r.err.find(second), std::string::npos);
+}
+
+// The passes as a walk through the whole sorted listing writes them: a
+// counter every `step` records, each record missing from the other listing
+// in its place among them.
+static std::string
+pass_text(const std::vector<std::string> &sorted, const std::vector<bool> &missing,
+    size_t step, const std::string &in, const std::string &not_in, size_t &counter)
+{
+	std::string text;
+	auto progress = [&](size_t n) {
+		text += std::string(counter, '\b');
+		std::string shown = format("Processed %6zu", n);
+		counter = shown.size();
+		text += shown;
+	};
+	for (size_t i = 0; i < sorted.size(); i++) {
+		if (i % step == 0)
+			progress(i);
+		if (missing[i])
+			text += found(in, not_in, sorted[i]);
+	}
+	progress(sorted.size());
+	return text;
+}
+
+TEST(Comparison, MissingRecordsComeBetweenTheCountersInTheirSortedPlace)
+{
+	std::vector<std::string> all;
+	for (int i = 0; i < 30; i++)
+		all.push_back(format("%08d|some file name", i * 7));
+	std::vector<std::string> one, two;
+	std::vector<bool> missing_1, missing_2;
+	for (int i = 0; i < 30; i++) {
+		bool only_in_two = i == 3 || i == 16;
+		bool only_in_one = i == 0 || i == 7 || i == 8 || i == 29;
+		if (!only_in_two)
+			one.push_back(all[size_t(i)]);
+		if (!only_in_one)
+			two.push_back(all[size_t(i)]);
+		if (!only_in_two)
+			missing_1.push_back(only_in_one);
+		if (!only_in_one)
+			missing_2.push_back(only_in_two);
+	}
+	std::vector<std::string> one_sorted = one, two_sorted = two;
+	std::reverse(one.begin(), one.end());
+	std::rotate(two.begin(), two.begin() + 11, two.end());
+	TempDir dir;
+	dir.write("a.txt", hash_listing(one));
+	dir.write("b.txt", hash_listing(two));
+	RunResult r = run_rowsift_merged(dir.path, { "a.txt", "b.txt" });
+	EXPECT_EQ(r.status, 0);
+	// The first pass counts in tenths of listing 2.
+	size_t counter = 0;
+	std::string passes = "\n" + pass_text(one_sorted, missing_1, two.size() / 10, "a.txt", "b.txt", counter);
+	passes += "\n   Compare file records in 1 not in 2\n";
+	passes += pass_text(two_sorted, missing_2, 500, "b.txt", "a.txt", counter);
+	passes += "   Compare file records in 2 not in 1\n\nFound 6 mismatches\n"
+	    "\n**********************************\n\n";
+	size_t start = r.out.find("\nProcessed      0");
+	ASSERT_NE(start, std::string::npos) << r.out;
+	EXPECT_EQ(r.out.substr(start), passes);
 }
 
 TEST(Comparison, LfOnlyListingsGiveWholeRecords)

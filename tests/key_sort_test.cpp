@@ -1,14 +1,19 @@
-// The radix sort and the merged lookup against the plain comparators, on
-// random records built to share long prefixes, hold duplicates, differ
-// only in case, and end early in zero bytes.
+// The radix sort and the partner lookup against plain models of the order
+// and of the compare field, on random records built to share long
+// prefixes, hold duplicates, differ only in case, and end early in zero
+// bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "compare/order.h"
+#include "compare/key_sort.h"
+#include "compare/match.h"
+#include "platform/text.h"
 #include "run_state.h"
 
 namespace {
@@ -51,6 +56,29 @@ struct Case {
 	bool match_case;
 };
 
+// The order records are reported in: the rest of the record from
+// field_start, up to a zero byte, folded under -i.
+int
+compare_for_sort(const char *a, const char *b)
+{
+	size_t n = size_t(settings.record_length - settings.field_start);
+	a += settings.field_start;
+	b += settings.field_start;
+	if (settings.match_case)
+		return strncmp(a, b, n);
+	return compare_nocase(a, b, n);
+}
+
+SortField
+sort_field()
+{
+	SortField field;
+	field.start = settings.field_start;
+	field.length = settings.record_length - settings.field_start;
+	field.fold = !settings.match_case;
+	return field;
+}
+
 void
 use_case(const Case &c)
 {
@@ -91,7 +119,7 @@ check_sort(std::mt19937 &draw, const Case &c, size_t count)
 	Records sorted(source);
 	sort_records(sorted.entries.data(), count, sort_field());
 	for (size_t i = 1; i < count; i++)
-		ASSERT_LE(compare_for_sort(&sorted.entries[i - 1], &sorted.entries[i]), 0)
+		ASSERT_LE(compare_for_sort(sorted.entries[i - 1], sorted.entries[i]), 0)
 		    << "length " << c.length << " start " << c.field_start << " at " << i;
 	std::vector<std::string> before(source), after;
 	for (char *e : sorted.entries)
@@ -129,55 +157,137 @@ TEST(KeySort, LargeTableOfOneRecordRepeated)
 	ASSERT_EQ(before, same.entries);
 }
 
+TEST(KeySort, CaseRules)
+{
+	use_case({ 3, 0, 3, true });
+	Records exact({ "abc", "\xe9" "bc", "ABC", "_bc" });
+	sort_records(exact.entries.data(), 4, sort_field());
+	// Bytes compare unsigned.
+	EXPECT_EQ(std::vector<std::string>(exact.entries.begin(), exact.entries.end()),
+	    (std::vector<std::string>{ "ABC", "_bc", "abc", "\xe9" "bc" }));
+	use_case({ 3, 0, 3, false });
+	Records folded({ "abd", "_bc", "ABC" });
+	sort_records(folded.entries.data(), 3, sort_field());
+	// Folding to lower case puts "_" before the letters.
+	EXPECT_EQ(std::vector<std::string>(folded.entries.begin(), folded.entries.end()),
+	    (std::vector<std::string>{ "_bc", "ABC", "abd" }));
+}
+
+TEST(KeySort, CountsTheRecordsBetweenSortedOnes)
+{
+	std::mt19937 draw(5);
+	for (const Case &c : { cases[0], cases[3], cases[4] }) {
+		use_case(c);
+		Records sorted(random_records(draw, 40, c.length));
+		Records others(random_records(draw, 900, c.length));
+		sort_records(sorted.entries.data(), 40, sort_field());
+		std::vector<uint64_t> counts(41);
+		count_between(sorted.entries.data(), 40, others.entries.data(), 900, sort_field(), counts.data());
+		std::vector<uint64_t> expected(41, 0);
+		for (char *o : others.entries) {
+			size_t t = 0;
+			while (t < 40 && compare_for_sort(sorted.entries[t], o) <= 0)
+				t++;
+			expected[t]++;
+		}
+		EXPECT_EQ(counts, expected);
+	}
+}
+
 namespace {
 
-// Two listings drawn from the same stems, so that most records of one have
-// a match in the other, sorted as the driver sorts them.
-struct ListingPair {
-	Records one, two;
-	Listing first, second;
-	ListingPair(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2)
-	    : one(random_records(draw, count_1, c.length)),
-	      two(random_records(draw, count_2, c.length))
+// The compare field as a string: compare_length characters from
+// field_start, fewer where the record or a zero byte ends it first,
+// folded under -i.
+std::string
+compare_field(const char *record)
+{
+	size_t n = size_t(std::min(settings.compare_length, settings.record_length - settings.field_start));
+	std::string field(record + settings.field_start, strnlen(record + settings.field_start, n));
+	if (!settings.match_case)
+		for (char &ch : field)
+			ch = char(fold_case(static_cast<unsigned char>(ch)));
+	return field;
+}
+
+// A listing whose records lie one after another in one buffer, as the
+// loader leaves them.
+struct BufferedListing {
+	std::vector<char> buffer;
+	std::vector<char *> entries;
+	Listing listing;
+	explicit BufferedListing(const std::vector<std::string> &records)
 	{
-		first.table.entries = one.entries.data();
-		first.count = count_1;
-		second.table.entries = two.entries.data();
-		second.count = count_2;
-		start_sort(first);
-		finish_sort();
-		sort_listing(second);
+		for (const std::string &r : records) {
+			buffer.insert(buffer.end(), r.begin(), r.end());
+			buffer.push_back('\n');
+		}
+		buffer.push_back('\0');
+		size_t at = 0;
+		for (const std::string &r : records) {
+			entries.push_back(buffer.data() + at);
+			at += r.size() + 1;
+		}
+		entries.reserve(1);
+		listing.buffer = buffer.data();
+		listing.table.entries = entries.data();
+		listing.count = records.size();
 	}
 };
 
+// Flags the records of each listing whose compare field is not among the
+// other's, and checks the lookup's flags against them.
 void
-check_walk(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2)
+check_partners(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2)
 {
 	use_case(c);
-	ListingPair pair(draw, c, count_1, count_2);
-	std::vector<unsigned char> missing_1(count_1, 2), missing_2(count_2, 2);
-	find_missing(pair.first, pair.second, missing_1.data(), missing_2.data());
+	BufferedListing one(random_records(draw, count_1, c.length));
+	BufferedListing two(random_records(draw, count_2, c.length));
+	std::set<std::string> fields_1, fields_2;
+	for (char *r : one.entries)
+		fields_1.insert(compare_field(r));
+	for (char *r : two.entries)
+		fields_2.insert(compare_field(r));
+	start_matching(one.listing);
+	finish_matching(one.listing, two.listing);
 	for (size_t i = 0; i < count_1; i++)
-		ASSERT_EQ(missing_1[i] != 0, !listing_holds(pair.second, pair.first.table.entries[i]))
+		ASSERT_EQ(partnerless(1)[i] != 0, !fields_2.count(compare_field(one.entries[i])))
 		    << "listing 1 record " << i;
 	for (size_t j = 0; j < count_2; j++)
-		ASSERT_EQ(missing_2[j] != 0, !listing_holds(pair.first, pair.second.table.entries[j]))
+		ASSERT_EQ(partnerless(2)[j] != 0, !fields_1.count(compare_field(two.entries[j])))
 		    << "listing 2 record " << j;
 }
 
 } // namespace
 
-TEST(KeySort, WalkFindsWhatBinarySearchFinds)
+TEST(Match, FindsWhatTheCompareFieldsSay)
 {
 	std::mt19937 draw(99);
 	for (const Case &c : cases) {
-		check_walk(draw, c, 0, 40);
-		check_walk(draw, c, 40, 0);
-		check_walk(draw, c, 300, 500);
+		check_partners(draw, c, 0, 40);
+		check_partners(draw, c, 40, 0);
+		check_partners(draw, c, 300, 500);
 	}
-	// Large enough for the walk to be cut in two halves.
-	check_walk(draw, cases[3], 70000, 90000);
-	check_walk(draw, cases[6], 90000, 70000);	// long runs of one field at the cut
-	// Large enough for both threads to share listing 1's sort.
-	check_walk(draw, cases[2], 130000, 110000);
+	// Large enough for the lookup to be shared by two threads.
+	check_partners(draw, cases[3], 70000, 90000);
+	check_partners(draw, cases[6], 90000, 70000);	// few distinct fields
+}
+
+TEST(Match, FieldSetOnlyWhenListingTwoIsInStillCounts)
+{
+	// Listing 1 goes into the table by the field in force when it is
+	// loaded; listing 2 may move it, as -h does.
+	use_case({ 6, 2, 2, true });
+	BufferedListing one({ "zzb2q1", "aab1q2", "xxa9q0" });
+	BufferedListing two({ "..b1zz", "..a8q0", "b2...." });
+	start_matching(one.listing);
+	settings.field_start = 0;
+	finish_matching(one.listing, two.listing);
+	EXPECT_EQ(std::vector<int>(partnerless(1), partnerless(1) + 3), (std::vector<int>{ 1, 1, 1 }));
+	EXPECT_EQ(std::vector<int>(partnerless(2), partnerless(2) + 3), (std::vector<int>{ 1, 1, 1 }));
+	use_case({ 6, 2, 2, true });
+	start_matching(one.listing);
+	finish_matching(one.listing, two.listing);
+	EXPECT_EQ(std::vector<int>(partnerless(1), partnerless(1) + 3), (std::vector<int>{ 1, 0, 1 }));
+	EXPECT_EQ(std::vector<int>(partnerless(2), partnerless(2) + 3), (std::vector<int>{ 0, 1, 1 }));
 }

@@ -33,6 +33,10 @@ RunResult run_rowsift(const std::string &dir, const std::vector<std::string> &ar
 RunResult run_rowsift_limited(const std::string &dir, const std::vector<std::string> &args,
     unsigned long address_space);
 
+// As run_rowsift, with stderr going where stdout goes: out receives both
+// in the order they were written.
+RunResult run_rowsift_merged(const std::string &dir, const std::vector<std::string> &args);
+
 // Everything left to read on fd, up to its end.
 std::string read_rest(int fd);
 

@@ -98,6 +98,15 @@ compare_rest(const char *a, const char *b, SortKey key, const SortField &field, 
 	return strncmp(a + from, b + from, n);
 }
 
+// Whether record a, with key ka, sorts before record b, with key kb.
+static bool
+sorts_before(const char *a, SortKey ka, const char *b, SortKey kb, const SortField &field)
+{
+	if (!(ka == kb))
+		return ka < kb;
+	return compare_rest(a, b, ka, field, 0) < 0;
+}
+
 struct SortRange {
 	SortKey *keys;
 	char **entries;
@@ -321,11 +330,7 @@ static void
 sort_by_comparison(char **entries, size_t count, const SortField &field)
 {
 	std::sort(entries, entries + count, [&field](const char *a, const char *b) {
-		SortKey ka = make_key(a, field, 0);
-		SortKey kb = make_key(b, field, 0);
-		if (!(ka == kb))
-			return ka < kb;
-		return compare_rest(a, b, ka, field, 0) < 0;
+		return sorts_before(a, make_key(a, field, 0), b, make_key(b, field, 0), field);
 	});
 }
 
@@ -452,4 +457,27 @@ sort_records(char **entries, size_t count, const SortField &field, bool threads_
 	if (helper.joinable())
 		helper.join();
 	end_sort(sort);
+}
+
+void
+count_between(char *const *sorted, size_t count, char *const *others, size_t other_count,
+    const SortField &field, uint64_t *counts)
+{
+	std::fill(counts, counts + count + 1, 0);
+	std::vector<SortKey> keys(count);
+	for (size_t t = 0; t < count; t++)
+		keys[t] = make_key(sorted[t], field, 0);
+	for (size_t i = 0; i < other_count; i++) {
+		const char *record = others[i];
+		SortKey key = make_key(record, field, 0);
+		size_t low = 0, high = count;
+		while (low < high) {
+			size_t mid = low + (high - low) / 2;
+			if (sorts_before(record, key, sorted[mid], keys[mid], field))
+				high = mid;
+			else
+				low = mid + 1;
+		}
+		counts[low]++;
+	}
 }

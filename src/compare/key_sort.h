@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // The order a table is sorted in: the bytes from `start` over `length`
 // characters, stopping at a zero byte, compared unsigned, with A to Z
@@ -28,3 +29,9 @@ struct SharedSort;
 SharedSort *prepare_sort(char **entries, size_t count, const SortField &field);
 void help_sort(SharedSort *sort);
 void end_sort(SharedSort *sort);
+
+// For a table sorted by sort_records: counts[t] receives how many of the
+// `others` sort after sorted[t - 1] and before sorted[t] (counts[0]: before
+// sorted[0], counts[count]: after the last).  counts has count + 1 places.
+void count_between(char *const *sorted, size_t count, char *const *others,
+    size_t other_count, const SortField &field, uint64_t *counts);

@@ -2,36 +2,61 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <utility>
 #include <vector>
 
-#include "compare/order.h"
+#include "compare/key_sort.h"
+#include "compare/match.h"
 #include "loader/extract.h"
+#include "loader/prepare.h"
 #include "output/streams.h"
 #include "run_state.h"
 
-// What the lookups found, one flag per record of each listing, when both
-// tables could be walked side by side; filled by the first pass.
-static std::vector<unsigned char> missing_flags[2];
-static bool walked;
-
-static void
-walk_tables()
+// Moves the records that have no partner to the front of the listing's
+// table and returns how many there are; the rest follow them.
+static uint64_t
+move_partnerless_first(Listing &l, const unsigned char *lacking)
 {
-	if (walked || !merge_finds_all())
-		return;
-	missing_flags[0].assign(size_t(listings[0].count), 0);
-	missing_flags[1].assign(size_t(listings[1].count), 0);
-	find_missing(listings[0], listings[1], missing_flags[0].data(), missing_flags[1].data());
-	walked = true;
+	uint64_t moved = 0;
+	for (uint64_t i = 0; i < l.count; i++)
+		if (lacking[i])
+			std::swap(l.table.entries[moved++], l.table.entries[i]);
+	return moved;
 }
 
-static bool
-is_missing(int direction, uint64_t i)
+// The records are reported in the order of the whole rest of the record
+// from field_start.
+static SortField
+sort_field()
 {
-	if (walked)
-		return missing_flags[direction - 1][i] != 0;
-	const Listing &other = listings[2 - direction];
-	return !listing_holds(other, listings[direction - 1].table.entries[i]);
+	SortField field;
+	field.start = settings.field_start;
+	field.length = settings.record_length - settings.field_start;
+	field.fold = !settings.match_case;
+	return field;
+}
+
+// Where each of the first `count` records, now in order, stands in the
+// whole listing in that order: the progress counter on the console comes
+// between them as it would in a pass over the whole sorted table.
+static std::vector<uint64_t>
+places_in_listing(const Listing &l, uint64_t count)
+{
+	std::vector<uint64_t> places;
+	try {
+		places.resize(size_t(count) + 1);
+		count_between(l.table.entries, size_t(count), l.table.entries + count,
+		    size_t(l.count - count), sort_field(), places.data());
+	} catch (const std::bad_alloc &) {
+		fail_table_memory();
+	}
+	uint64_t before = 0;
+	for (uint64_t t = 0; t < count; t++) {
+		before += places[t];
+		places[t] = before + t;
+	}
+	return places;
 }
 
 // Length of the last "Processed" counter text; carried from the first pass
@@ -85,32 +110,33 @@ report_record(int direction, const char *record, const char *scanned, const char
 void
 report_missing(int direction)
 {
-	const Listing &scanned = listings[direction - 1];
+	Listing &scanned = listings[direction - 1];
 	const Listing &other = listings[2 - direction];
 	if (settings.output_requested)
 		write_text(log_stream, " *****  Comparing records in %d not in %d\n\n",
 		    direction, 3 - direction);
 	write_error("\n");
-	walk_tables();
+	uint64_t count = move_partnerless_first(scanned, partnerless(direction));
+	sort_records(scanned.table.entries, size_t(count), sort_field());
+	// Into a file the records go apart from the counter: no places needed.
+	std::vector<uint64_t> places;
+	if (!settings.output_requested)
+		places = places_in_listing(scanned, count);
 	uint64_t step = direction == 1 ? uint64_t(settings.progress_step) : 500;
-	int found = 0;
 	uint64_t next_progress = 0;
-	for (uint64_t i = 0; i < scanned.count; i++) {
-		if (i == next_progress) {
-			show_progress(long(i));
-			next_progress += step;
-		}
-		if (!is_missing(direction, i))
-			continue;
-		const char *record = scanned.table.entries[i];
-		report_record(direction, record, scanned.name, other.name);
-		found++;
+	for (uint64_t t = 0; t < count; t++) {
+		uint64_t place = places.empty() ? 0 : places[t];
+		for (; next_progress <= place && next_progress < scanned.count; next_progress += step)
+			show_progress(long(next_progress));
+		report_record(direction, scanned.table.entries[t], scanned.name, other.name);
 		settings.mismatch_total++;
 	}
+	for (; next_progress < scanned.count; next_progress += step)
+		show_progress(long(next_progress));
 	show_progress(long(scanned.count));
 	if (direction == 1)
 		write_error("\n");
 	write_error("   Compare file records in %d not in %d", direction, 3 - direction);
 	if (settings.output_requested)
-		write_text(log_stream, "   Found %d mismatches\n", found);
+		write_text(log_stream, "   Found %d mismatches\n", int(count));
 }

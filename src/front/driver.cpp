@@ -1,6 +1,6 @@
 #include "front/driver.h"
 
-#include "compare/order.h"
+#include "compare/match.h"
 #include "compare/passes.h"
 #include "front/options.h"
 #include "front/usage.h"
@@ -23,13 +23,12 @@ load_and_sort(int number)
 		write_text(log_stream, number == 1 ? "Input file #%d:   %s  %ld records\n" :
 		    "Input file #%d:   %s  %ld records\n\n", number, l.name, long(l.count));
 	int message = write_error("Sorting records");
-	// Listing 1 is sorted on a second thread while listing 2 is read.
-	if (number == 1) {
-		start_sort(l);
-	} else {
-		finish_sort();
-		sort_listing(l);
-	}
+	// Listing 1 goes into the table on a second thread while listing 2
+	// loads.
+	if (number == 1)
+		start_matching(l);
+	else
+		finish_matching(listings[0], l);
 	erase_transient(message);
 }
 
@@ -50,11 +49,6 @@ run_program(int argc, char **argv)
 	load_and_sort(1);
 	load_and_sort(2);
 	write_text(stdout, "\n");
-	// Listing 2 may have moved the compare field (-h finds the hash anew
-	// in each listing); both passes need both tables in its order.
-	if (listings[0].sorted_field_start != settings.field_start)
-		sort_listing(listings[0]);
-
 	if (settings.report_first_missing)
 		report_missing(1);
 	if (settings.report_second_missing)

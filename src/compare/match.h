@@ -1,0 +1,25 @@
+// Which records have a partner in the other listing: a record with the
+// same compare field.  Listing 1's records go into a hash table on a
+// second thread while listing 2 loads; listing 2's records are then looked
+// up in it on both threads.  Nothing is sorted for this: only the records
+// without a partner are, to be reported.
+#pragma once
+
+#include <cstdint>
+
+struct Listing;
+
+// Starts filling the table with the listing's records, by the compare
+// field in force now.  The listing must be left alone until
+// finish_matching.
+void start_matching(const Listing &first);
+
+// Waits for the table, fills it anew when loading the second listing
+// moved the compare field, and looks up every record of the second
+// listing.  Ends the run when the memory for it can't be had.
+void finish_matching(const Listing &first, const Listing &second);
+
+// One flag per record of listing `number` (1 or 2), in the order of its
+// table before sorting: set when the record has no partner.  Valid after
+// finish_matching.
+const unsigned char *partnerless(int number);
