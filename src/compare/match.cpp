@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "loader/prepare.h"
+#include "platform/memory.h"
 #include "platform/text.h"
 #include "run_state.h"
 
@@ -159,8 +160,10 @@ struct PartnerTable {
 	const char *copy = nullptr;	// and its first record without headers
 	uint64_t *slots = nullptr;
 	uint64_t mask = 0;
+	size_t slot_bytes = 0;
 	uint32_t *first_alike = nullptr;	// per record: the first with its field
 	unsigned char *partnered = nullptr;	// per first record: found in listing 2
+	size_t record_bytes = 0;
 };
 
 static const uint64_t slot_taken = uint64_t(1) << 63;
@@ -173,26 +176,31 @@ static PartnerTable table;
 static void
 free_table(PartnerTable &t)
 {
-	free(t.slots);
+	release_populated(t.slots, t.slot_bytes);
+	release_populated(t.partnered, t.record_bytes);
 	free(t.first_alike);
-	free(t.partnered);
 	t.slots = nullptr;
-	t.first_alike = nullptr;
 	t.partnered = nullptr;
+	t.first_alike = nullptr;
 }
 
+// The slots and flags are written at random, so their pages are put in
+// place first: a page first read and then written costs a second fault,
+// and with two threads running, a round of interrupts to the other
+// processor.
 static bool
 allocate_table(PartnerTable &t, uint64_t count)
 {
 	uint64_t slots = 16;
 	while (slots < count + count / 3)
 		slots *= 2;
-	size_t records = size_t(std::max<uint64_t>(count, 1));
-	t.slots = static_cast<uint64_t *>(calloc(size_t(slots), sizeof *t.slots));
-	t.first_alike = static_cast<uint32_t *>(malloc(records * sizeof *t.first_alike));
-	t.partnered = static_cast<unsigned char *>(calloc(records, 1));
 	t.mask = slots - 1;
-	if (t.slots && t.first_alike && t.partnered)
+	t.slot_bytes = size_t(slots) * sizeof *t.slots;
+	t.record_bytes = size_t(std::max<uint64_t>(count, 1));
+	t.slots = static_cast<uint64_t *>(allocate_populated(t.slot_bytes));
+	t.partnered = static_cast<unsigned char *>(allocate_populated(t.record_bytes));
+	t.first_alike = static_cast<uint32_t *>(malloc(t.record_bytes * sizeof *t.first_alike));
+	if (t.slots && t.partnered && t.first_alike)
 		return true;
 	free_table(t);
 	return false;
@@ -246,8 +254,8 @@ insert_record(PartnerTable &t, const char *record, uint64_t index, uint64_t hash
 // A record is hashed this many turns before its slot is used, so that the
 // slot has arrived from memory by then; a lookup takes two such spans,
 // one for the slot and one for the record it names.
-static const uint64_t ahead = 8;
-static const uint64_t ring = 32;
+static const uint64_t ahead = 16;
+static const uint64_t ring = 64;
 
 static bool
 fill_table(PartnerTable &t, char *const *entries, uint64_t count)

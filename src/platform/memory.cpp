@@ -8,3 +8,18 @@ allocate_zeroed(size_t size)
 	void *p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
 	return p == MAP_FAILED ? nullptr : static_cast<char *>(p);
 }
+
+void *
+allocate_populated(size_t size)
+{
+	void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+	    MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+	return p == MAP_FAILED ? nullptr : p;
+}
+
+void
+release_populated(void *memory, size_t size)
+{
+	if (memory)
+		munmap(memory, size);
+}
