@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,8 @@ struct Loaded {
 };
 
 Loaded
-extract(const std::string &bytes, bool no_headers = false, size_t table = 4)
+extract(const std::string &bytes, bool no_headers = false, size_t table = 4,
+    bool two_threads = false)
 {
 	settings = RunSettings();
 	settings.no_headers = no_headers;
@@ -55,7 +57,7 @@ extract(const std::string &bytes, bool no_headers = false, size_t table = 4)
 	l.listing.buffer = l.buffer.data();
 	l.listing.table.entries = static_cast<char **>(malloc(table * sizeof(char *)));
 	l.listing.table.capacity = table;
-	extract_records(l.listing, bytes.size());
+	extract_records(l.listing, bytes.size(), two_threads);
 	return l;
 }
 
@@ -69,6 +71,13 @@ crlf(const std::vector<std::string> &lines)
 }
 
 const std::string r60(60, 'a');
+
+std::string
+format_record(int i)
+{
+	std::string text = std::to_string(i);
+	return text + std::string(60 - text.size(), 'r');
+}
 
 } // namespace
 
@@ -159,6 +168,36 @@ TEST(Extract, TableGrowsPastTheCountedLines)
 	Loaded l = extract(data, false, 2);
 	EXPECT_EQ(l.listing.count, 50u);
 	EXPECT_GE(l.listing.table.capacity, 50u);
+}
+
+// A large listing scanned in two halves at once gives what one scan gives,
+// wherever its middle falls: on a record, inside a line of another length
+// or its empty lines, after a lone CR or LF, or past a trailer.
+TEST(Extract, TwoHalvesFindWhatOneScanFinds)
+{
+	std::mt19937 draw(3);
+	for (int trial = 0; trial < 16; trial++) {
+		std::string data = "----- BEGIN\r\n";
+		size_t middle = 9u << 19;
+		for (int i = 0; data.size() < 2 * middle; i++) {
+			std::string record = format_record(i);
+			bool near_middle = data.size() + 4096 > middle && data.size() < middle + 4096;
+			unsigned kind = near_middle ? draw() % 10 : 0;
+			if (kind < 6)
+				data += record + "\r\n";
+			else if (kind == 6)
+				data += record + (draw() % 2 ? "\r" : "\n");
+			else
+				data += record + "+ another length\r\n" + std::string(draw() % 3 * 2, '\n');
+			if (trial == 0 && i == 1000)
+				data += "----- END\r\n";
+			if (trial == 1 && near_middle && kind == 9)
+				data += "----- END\r\n";
+		}
+		Loaded one = extract(data, false, 4, false);
+		Loaded two = extract(data, false, 4, true);
+		ASSERT_EQ(one.records(), two.records()) << "trial " << trial;
+	}
 }
 
 TEST(Extract, NoHeaderEndsTheRun)

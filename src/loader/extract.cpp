@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "loader/field.h"
 #include "loader/prepare.h"
@@ -125,10 +127,10 @@ fail_no_header(const Listing &l)
 }
 
 static void
-add_record(Listing &l, char *record)
+add_record(RecordTable &table, uint64_t &count, char *record)
 {
-	grow_table(l.table, l.count);
-	l.table.entries[l.count++] = record;
+	grow_table(table, count);
+	table.entries[count++] = record;
 }
 
 // The first line of a listing without headers is a record whatever its
@@ -158,8 +160,87 @@ check_record_length(int record_length)
 	}
 }
 
+// Where a scan of the records stopped, and whether the data ended there.
+struct Scan {
+	size_t pos;
+	bool ended;
+};
+
+// Adds the records from pos on to the table until the data ends or the
+// next line would start at or past `stop`.
+static Scan
+scan_records(char *data, size_t n, size_t pos, size_t stop, size_t record_length,
+    RecordTable &table, uint64_t &count)
+{
+	while (pos < stop) {
+		size_t end = line_end(data, n, pos);
+		if (line_contains(data, pos, end, trailer_marker) || end - pos <= 5)
+			return { pos, true };
+		if (end - pos == record_length) {
+			add_record(table, count, data + pos);
+			pos = next_line(data, n, end);
+		} else {
+			// A line of another length is passed over with every empty
+			// line that follows it.
+			while (end < n && is_line_end(data[end]))
+				end++;
+			if (end >= n)
+				return { end, true };
+			pos = end;
+		}
+	}
+	return { pos, false };
+}
+
+// From this much data on, a listing is scanned in two halves at once.
+static const size_t split_size = 8 << 20;
+
+// Scans the second half on another thread from a line start guessed near
+// the middle; what it finds counts when the scan of the first half gets
+// there.  False when the second thread can't be had.
+static bool
+scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length)
+{
+	char *data = l.buffer;
+	size_t guess = next_line(data, n, line_end(data, n, pos + (n - pos) / 2));
+	if (guess >= n || is_line_end(data[guess]))
+		return false;
+	// Every record takes its length and a line end, so the table of the
+	// second half never grows.
+	RecordTable second;
+	second.capacity = (n - guess) / (record_length + 1) + 1;
+	second.entries = static_cast<char **>(malloc(second.capacity * sizeof(char *)));
+	if (!second.entries)
+		return false;
+	uint64_t second_count = 0;
+	Scan second_scan;
+	std::thread helper;
+	try {
+		helper = std::thread([&] {
+			second_scan = scan_records(data, n, guess, SIZE_MAX, record_length, second,
+			    second_count);
+		});
+	} catch (const std::system_error &) {
+		free(second.entries);
+		return false;
+	}
+	Scan first = scan_records(data, n, pos, guess, record_length, l.table, l.count);
+	helper.join();
+	// The first scan stops at the guess unless the data ends before: the
+	// guess starts a line that is not empty, and the scan stops at every
+	// such line.  Should a listing prove otherwise, the first scan goes on.
+	if (!first.ended && first.pos == guess) {
+		for (uint64_t i = 0; i < second_count; i++)
+			add_record(l.table, l.count, second.entries[i]);
+	} else if (!first.ended) {
+		scan_records(data, n, first.pos, SIZE_MAX, record_length, l.table, l.count);
+	}
+	free(second.entries);
+	return true;
+}
+
 void
-extract_records(Listing &l, size_t n)
+extract_records(Listing &l, size_t n, bool two_threads)
 {
 	char *data = l.buffer;
 	size_t pos;
@@ -178,25 +259,9 @@ extract_records(Listing &l, size_t n)
 	size_t record_length = line_end(data, n, pos) - pos;
 	check_record_length(int(record_length));
 	if (settings.no_headers)
-		add_record(l, first_record_copy(l, data, first_end, record_length));
-
-	for (;;) {
-		end = line_end(data, n, pos);
-		if (line_contains(data, pos, end, trailer_marker) || end - pos <= 5)
-			break;
-		if (end - pos == record_length) {
-			add_record(l, data + pos);
-			pos = next_line(data, n, end);
-		} else {
-			// A line of another length is passed over with every empty
-			// line that follows it.
-			while (end < n && is_line_end(data[end]))
-				end++;
-			if (end >= n)
-				break;
-			pos = end;
-		}
-	}
+		add_record(l.table, l.count, first_record_copy(l, data, first_end, record_length));
+	if (!two_threads || n - pos < split_size || !scan_in_two(l, n, pos, record_length))
+		scan_records(data, n, pos, SIZE_MAX, record_length, l.table, l.count);
 }
 
 void
@@ -228,7 +293,9 @@ load_listing(Listing &l)
 	l.count = 0;
 	size_t n = read_listing(l);
 	int message = write_error("Processing %s", l.name);
-	extract_records(l, n);
+	// Listing 2 loads while listing 1 goes into the hash table on the other
+	// thread.
+	extract_records(l, n, &l == &listings[0]);
 	if (input_lost(l.buffer))
 		fail_read(l);
 	if (l.count > max_records) {

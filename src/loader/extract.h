@@ -12,9 +12,10 @@ void load_listing(Listing &listing);
 
 // Extracts the records of the first `length` bytes of the listing's
 // buffer (the rest of the buffer is zero).  The records are not ended by
-// a zero byte: each is record_span characters long.  Ends the run on
+// a zero byte: each is record_span characters long.  With two_threads a
+// large listing is scanned in two halves at once.  Ends the run on
 // failure.
-void extract_records(Listing &listing, size_t length);
+void extract_records(Listing &listing, size_t length, bool two_threads = false);
 
 // Where the search for the data begins: the column-title line, or the
 // header line when no column-title line follows it closely; -1 when
