@@ -21,6 +21,7 @@ struct Listing {
 	uint64_t size = 0;
 	char *buffer = nullptr;		// the file, mapped read-only, then zeros
 	size_t buffer_size = 0;
+	bool mapped_when_counted = false;	// the buffer holds the file already
 	char *first_copy = nullptr;	// first record without headers
 	RecordTable table;
 	uint64_t count = 0;

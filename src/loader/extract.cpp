@@ -277,8 +277,8 @@ read_listing(Listing &l)
 	int message = write_error("Reading %lld bytes from %s into memory",
 	    (long long)l.size, l.name);
 	// A file that shrank since it was sized is read as far as it goes now.
-	uint64_t size = std::min(l.size, input_size(l.handle));
-	bool mapped = map_input(l.handle, l.buffer, size);
+	uint64_t size = l.mapped_when_counted ? l.size : std::min(l.size, input_size(l.handle));
+	bool mapped = l.mapped_when_counted || map_input(l.handle, l.buffer, size);
 	close_input(l.handle);
 	l.handle = -1;
 	if (!mapped)

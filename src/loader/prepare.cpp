@@ -54,25 +54,64 @@ count_by_reading(LineCount &count, int fd)
 		count_block(count, block.data(), block.data() + got);
 }
 
-int64_t
-count_lines(const char *name)
+// The buffer for a file of `size` bytes: the loader runs off the end of
+// the data into zeros, and its header search looks as far as byte 2000.
+static size_t
+buffer_size_for(uint64_t size)
+{
+	return size + 1024 < 4096 ? 4096 : size_t(size) + 1024;
+}
+
+// A file mapped to be counted stays mapped for its load, when the file
+// opened then is the same: its pages are in place by then.
+struct CountedMap {
+	InputIdentity identity;
+	char *buffer = nullptr;
+	size_t buffer_size = 0;
+};
+static CountedMap counted[2];
+
+static int64_t
+count_mapped(const char *name, CountedMap *keep)
 {
 	int fd = open_input(name);
 	if (fd < 0)
 		return -1;
-	uint64_t size = input_size(fd);
+	InputIdentity identity = identify_input(fd);
 	LineCount count;
-	size_t region = size_t(size) + 1;
+	size_t region = buffer_size_for(identity.size);
 	char *data = allocate_zeroed(region);
 	// Mapped, the file is counted at the speed of memory; a file that
 	// can't be mapped (the address space is short) is read in blocks.
-	if (data && map_input(fd, data, size))
-		count_block(count, data, data + size);
-	else
+	if (data && map_input(fd, data, identity.size)) {
+		count_block(count, data, data + identity.size);
+		if (keep) {
+			keep->identity = identity;
+			keep->buffer = data;
+			keep->buffer_size = region;
+			data = nullptr;
+		}
+	} else {
 		count_by_reading(count, fd);
+	}
 	unmap_input(data, region);
 	close_input(fd);
 	return lines_counted(count);
+}
+
+int64_t
+count_lines(const char *name)
+{
+	return count_mapped(name, nullptr);
+}
+
+static void
+forget_counted_maps()
+{
+	for (CountedMap &m : counted) {
+		unmap_input(m.buffer, m.buffer_size);
+		m.buffer = nullptr;
+	}
 }
 
 int
@@ -125,11 +164,11 @@ count_inputs(char **argv, uint64_t &capacity)
 	int64_t counts[2];
 	std::thread second;
 	try {
-		second = std::thread([&counts, argv] { counts[1] = count_lines(argv[2]); });
+		second = std::thread([&counts, argv] { counts[1] = count_mapped(argv[2], &counted[1]); });
 	} catch (const std::system_error &) {
-		counts[1] = count_lines(argv[2]);
+		counts[1] = count_mapped(argv[2], &counted[1]);
 	}
-	counts[0] = count_lines(argv[1]);
+	counts[0] = count_mapped(argv[1], &counted[0]);
 	if (second.joinable())
 		second.join();
 	int64_t most = 0;
@@ -147,22 +186,46 @@ count_inputs(char **argv, uint64_t &capacity)
 	erase_transient(message);
 }
 
+static bool
+allocate_table(RecordTable &table, uint64_t capacity)
+{
+	void *p = capacity <= SIZE_MAX / sizeof(char *) ? malloc(capacity * sizeof(char *)) : nullptr;
+	table.entries = static_cast<char **>(p);
+	table.capacity = p ? capacity : 0;
+	return p != nullptr;
+}
+
 static void
 allocate_tables(uint64_t capacity)
 {
 	int message = write_error(" Getting memory to store %ld lines", long(capacity));
 	bool failed = false;
 	for (Listing &l : listings) {
-		void *p = capacity <= SIZE_MAX / sizeof(char *) ?
-		    malloc(capacity * sizeof(char *)) : nullptr;
-		if (!p)
-			failed = true;
-		l.table.entries = static_cast<char **>(p);
-		l.table.capacity = p ? capacity : 0;
+		// The files kept mapped from their count give way to the tables.
+		if (!allocate_table(l.table, capacity)) {
+			forget_counted_maps();
+			failed |= !allocate_table(l.table, capacity);
+		}
 	}
 	erase_transient(message);
 	if (failed)
 		fail_table_memory();
+}
+
+// The buffer the file was mapped into to be counted, or a new one.
+static void
+give_buffer(Listing &l, CountedMap &kept)
+{
+	l.buffer_size = buffer_size_for(l.size);
+	if (kept.buffer && kept.buffer_size == l.buffer_size &&
+	    same_input(kept.identity, identify_input(l.handle))) {
+		l.buffer = kept.buffer;
+		l.mapped_when_counted = true;
+	} else {
+		unmap_input(kept.buffer, kept.buffer_size);
+		l.buffer = allocate_zeroed(l.buffer_size);
+	}
+	kept.buffer = nullptr;
 }
 
 static void
@@ -183,10 +246,7 @@ open_listing(Listing &l, bool second)
 	int message = write_error(" Getting memory of %lld to process %s",
 	    (long long)l.size, l.name);
 	fflush(stdout);
-	// The loader runs off the end of the data into zeros, and its header
-	// search looks as far as byte 2000.
-	l.buffer_size = l.size + 1024 < 4096 ? 4096 : size_t(l.size) + 1024;
-	l.buffer = allocate_zeroed(l.buffer_size);
+	give_buffer(l, counted[second ? 1 : 0]);
 	erase_transient(message);
 	if (!l.buffer) {
 		write_error("\nLine #%d, Buffer Allocation Failed\n", second ? 929 : 874);

@@ -35,6 +35,28 @@ input_size(int handle)
 	return uint64_t(st.st_size);
 }
 
+InputIdentity
+identify_input(int handle)
+{
+	InputIdentity id;
+	struct stat st;
+	if (fstat(handle, &st) != 0)
+		return id;
+	id.device = uint64_t(st.st_dev);
+	id.inode = uint64_t(st.st_ino);
+	id.size = uint64_t(st.st_size);
+	id.changed_seconds = int64_t(st.st_mtim.tv_sec);
+	id.changed_nanoseconds = int64_t(st.st_mtim.tv_nsec);
+	return id;
+}
+
+bool
+same_input(const InputIdentity &a, const InputIdentity &b)
+{
+	return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+	    a.changed_seconds == b.changed_seconds && a.changed_nanoseconds == b.changed_nanoseconds;
+}
+
 int64_t
 read_input(int handle, char *buffer, uint64_t size)
 {

@@ -11,6 +11,17 @@ int open_input(const char *name);
 // The size in bytes of an open file.
 uint64_t input_size(int handle);
 
+// What tells a file from another file, and from itself once changed.
+struct InputIdentity {
+	uint64_t device = 0;
+	uint64_t inode = 0;
+	uint64_t size = 0;
+	int64_t changed_seconds = 0;
+	int64_t changed_nanoseconds = 0;
+};
+InputIdentity identify_input(int handle);
+bool same_input(const InputIdentity &a, const InputIdentity &b);
+
 // Reads up to size bytes into buffer from the file position on, looping
 // until all are read or the file ends; the number read, or -1 on a read
 // error.
