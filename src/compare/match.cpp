@@ -1,6 +1,7 @@
 #include "compare/match.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -234,15 +235,21 @@ may_hold(uint64_t slot, uint64_t hash)
 	return ((slot >> 55) & 0xff) == (hash >> 56);
 }
 
+// Two threads may fill the table at once: a free slot is taken with a
+// compare-and-swap, and a thread that loses it looks at what the other put
+// there, which may be its own compare field.
 static void
 insert_record(PartnerTable &t, const char *record, uint64_t index, uint64_t hash)
 {
 	for (uint64_t s = hash & t.mask;; s = (s + 1) & t.mask) {
-		uint64_t slot = t.slots[s];
+		uint64_t slot = __atomic_load_n(&t.slots[s], __ATOMIC_RELAXED);
 		if (slot == 0) {
-			t.slots[s] = make_slot(t, record, index, hash);
-			t.first_alike[index] = uint32_t(index);
-			return;
+			uint64_t mine = make_slot(t, record, index, hash);
+			if (__atomic_compare_exchange_n(&t.slots[s], &slot, mine, false,
+			    __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+				t.first_alike[index] = uint32_t(index);
+				return;
+			}
 		}
 		if (may_hold(slot, hash) && same_key(t.rule, slot_record(t, slot), record)) {
 			t.first_alike[index] = uint32_t(slot_index(slot));
@@ -257,22 +264,28 @@ insert_record(PartnerTable &t, const char *record, uint64_t index, uint64_t hash
 static const uint64_t ahead = 16;
 static const uint64_t ring = 64;
 
+static void
+fill_range(PartnerTable &t, char *const *entries, uint64_t from, uint64_t to)
+{
+	uint64_t hashes[ring];
+	for (uint64_t i = from; i < to + ahead; i++) {
+		if (i >= from + ahead) {
+			uint64_t k = i - ahead;
+			insert_record(t, entries[k], k, hashes[k % ring]);
+		}
+		if (i < to) {
+			hashes[i % ring] = hash_key(t.rule, entries[i]);
+			__builtin_prefetch(&t.slots[hashes[i % ring] & t.mask]);
+		}
+	}
+}
+
 static bool
 fill_table(PartnerTable &t, char *const *entries, uint64_t count)
 {
 	if (!allocate_table(t, count))
 		return false;
-	uint64_t hashes[ring];
-	for (uint64_t i = 0; i < count + ahead; i++) {
-		if (i >= ahead) {
-			uint64_t k = i - ahead;
-			insert_record(t, entries[k], k, hashes[k % ring]);
-		}
-		if (i < count) {
-			hashes[i % ring] = hash_key(t.rule, entries[i]);
-			__builtin_prefetch(&t.slots[hashes[i % ring] & t.mask]);
-		}
-	}
+	fill_range(t, entries, 0, count);
 	return true;
 }
 
@@ -350,11 +363,28 @@ look_up_all(PartnerTable &t, const Listing &second, unsigned char *lacking)
 
 static std::vector<unsigned char> lacking[2];
 
-// Listing 1's table filled on a second thread.  The thread owns the
-// promise and is never joined, and what is left here when a run ends
-// early is never destroyed: such a run must neither wait for the thread
-// nor abort on the way out.
-static std::future<bool> *background_fill;
+// Listing 1's table filled on a second thread, in chunks, which the main
+// thread takes too once listing 2 is in.  The thread owns the promises and
+// is never joined, and what is left here when a run ends early is never
+// destroyed: such a run must neither wait for the thread nor abort on the
+// way out.
+struct BackgroundFill {
+	char *const *entries = nullptr;
+	uint64_t count = 0;
+	std::atomic<uint64_t> next{ 0 };
+	std::future<bool> allocated;
+	std::future<void> done;
+};
+static BackgroundFill *background_fill;
+
+static const uint64_t chunk_size = 16384;
+
+static void
+fill_chunks(BackgroundFill &fill)
+{
+	for (uint64_t from; (from = fill.next.fetch_add(chunk_size)) < fill.count;)
+		fill_range(table, fill.entries, from, std::min(fill.count, from + chunk_size));
+}
 
 static void
 use_listing(PartnerTable &t, const Listing &first)
@@ -368,40 +398,57 @@ void
 start_matching(const Listing &first)
 {
 	use_listing(table, first);
-	char **entries = first.table.entries;
-	uint64_t count = first.count;
 	try {
-		auto *filled = new std::promise<bool>;
-		auto *result = new std::future<bool>(filled->get_future());
-		std::thread([filled, entries, count] {
-			filled->set_value(fill_table(table, entries, count));
-			delete filled;
+		auto *fill = new BackgroundFill;
+		fill->entries = first.table.entries;
+		fill->count = first.count;
+		auto *allocated = new std::promise<bool>;
+		auto *done = new std::promise<void>;
+		fill->allocated = allocated->get_future();
+		fill->done = done->get_future();
+		std::thread([fill, allocated, done] {
+			bool ready = allocate_table(table, fill->count);
+			allocated->set_value(ready);
+			delete allocated;
+			if (ready)
+				fill_chunks(*fill);
+			done->set_value();
+			delete done;
 		}).detach();
-		background_fill = result;
+		background_fill = fill;
 	} catch (const std::exception &) {
 		background_fill = nullptr;	// filled when listing 2 is in
 	}
 }
 
+// Takes the chunks left of the background fill and waits for the rest;
+// true when the table is filled by the rule in force.
 static bool
-background_filled()
+finish_background_fill(const KeyRule &rule)
 {
 	if (!background_fill)
 		return false;
-	bool filled = background_fill->get();
+	BackgroundFill &fill = *background_fill;
+	bool ready = fill.allocated.get();
+	// Under -h listing 2 may have its hash elsewhere; the table is filled
+	// anew then.
+	bool same = same_rule(table.rule, rule);
+	if (ready && same)
+		fill_chunks(fill);
+	else
+		fill.next = fill.count;
+	fill.done.get();
 	delete background_fill;
 	background_fill = nullptr;
-	return filled;
+	return ready && same;
 }
 
 void
 finish_matching(const Listing &first, const Listing &second)
 {
-	bool filled = background_filled();
-	KeyRule rule = table.rule;
+	bool filled = finish_background_fill(rule_in_force());
 	use_listing(table, first);
-	// Under -h listing 2 may have its hash elsewhere.
-	if (!filled || !same_rule(rule, table.rule)) {
+	if (!filled) {
 		free_table(table);
 		filled = fill_table(table, first.table.entries, first.count);
 	}
