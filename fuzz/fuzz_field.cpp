@@ -10,6 +10,7 @@
 
 #include "compare/key_sort.h"
 #include "compare/match.h"
+#include "compare/passes.h"
 #include "fuzz_state.h"
 #include "loader/field.h"
 #include "run_state.h"
@@ -38,12 +39,8 @@ check_field(char *record)
 	start_matching(listings[0]);
 	finish_matching(listings[0], listings[1]);
 	require(!partnerless(1)[0] && !partnerless(2)[0]);
-	SortField field;
-	field.start = settings.field_start;
-	field.length = settings.record_length - settings.field_start;
-	field.fold = !settings.match_case;
 	uint64_t counts[2];
-	count_between(&record, 1, &record, 1, field, counts);
+	count_between(&record, 1, &record, 1, sort_field(), counts);
 	require(counts[0] == 0 && counts[1] == 1);
 }
 

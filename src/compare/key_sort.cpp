@@ -381,8 +381,11 @@ fill_first_keys(SortRange all, const SortField &field)
 		helper.join();
 }
 
-// A table's sort shared out between threads: its buckets, largest first,
-// each taken by whichever thread is free first.
+// A table's sort shared out between threads: prepare_sort fills the keys
+// and splits the table into buckets, largest first (null when there is
+// nothing left to do), every thread that calls help_sort takes buckets
+// until none is left, and end_sort, once they have all returned, frees
+// what the sort used.
 struct SharedSort {
 	SortField field;
 	SortKey *keys = nullptr;
@@ -394,7 +397,7 @@ struct SharedSort {
 // the second one joins.
 static const size_t tasks_per_table = 16;
 
-SharedSort *
+static SharedSort *
 prepare_sort(char **entries, size_t count, const SortField &field)
 {
 	if (count < 2 || field.length <= 0)
@@ -419,7 +422,7 @@ prepare_sort(char **entries, size_t count, const SortField &field)
 	return sort;
 }
 
-void
+static void
 help_sort(SharedSort *sort)
 {
 	if (!sort)
@@ -432,7 +435,7 @@ help_sort(SharedSort *sort)
 	order_tied_runs(work);
 }
 
-void
+static void
 end_sort(SharedSort *sort)
 {
 	if (!sort)
@@ -442,11 +445,11 @@ end_sort(SharedSort *sort)
 }
 
 void
-sort_records(char **entries, size_t count, const SortField &field, bool threads_allowed)
+sort_records(char **entries, size_t count, const SortField &field)
 {
 	SharedSort *sort = prepare_sort(entries, count, field);
 	std::thread helper;
-	if (sort && threads_allowed && count >= two_thread_count) {
+	if (sort && count >= two_thread_count) {
 		try {
 			helper = std::thread([sort] { help_sort(sort); });
 		} catch (const std::system_error &) {

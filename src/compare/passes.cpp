@@ -25,9 +25,7 @@ move_partnerless_first(Listing &l, const unsigned char *lacking)
 	return moved;
 }
 
-// The records are reported in the order of the whole rest of the record
-// from field_start.
-static SortField
+SortField
 sort_field()
 {
 	SortField field;

@@ -1,7 +1,13 @@
 // The difference passes: every record of one listing whose compare field
-// is nowhere in the other.
+// is nowhere in the other, in sorted order.
 #pragma once
 
-// Direction 1 scans listing 1 and searches listing 2; direction 2 the
-// other way round.
+#include "compare/key_sort.h"
+
+// Direction 1 reports the records of listing 1 without a partner in
+// listing 2; direction 2 the other way round.  After finish_matching.
 void report_missing(int direction);
+
+// The order records are reported in: the whole rest of the record from
+// field_start, folded to lower case under -i.
+SortField sort_field();
