@@ -1,8 +1,8 @@
 #include "compare/passes.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
