@@ -49,12 +49,6 @@ struct SortKey {
 };
 static const int key_width = 16;
 
-static bool
-has_zero_byte(uint64_t word)
-{
-	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
-}
-
 static SortKey
 make_key(const char *record, const SortField &field, int offset)
 {

@@ -387,9 +387,9 @@ fill_chunks(BackgroundFill &fill)
 }
 
 static void
-use_listing(PartnerTable &t, const Listing &first)
+use_listing(PartnerTable &t, const Listing &first, const KeyRule &rule)
 {
-	t.rule = rule_in_force();
+	t.rule = rule;
 	t.base = first.buffer;
 	t.copy = first.first_copy;
 }
@@ -397,7 +397,7 @@ use_listing(PartnerTable &t, const Listing &first)
 void
 start_matching(const Listing &first)
 {
-	use_listing(table, first);
+	use_listing(table, first, rule_in_force());
 	try {
 		auto *fill = new BackgroundFill;
 		fill->entries = first.table.entries;
@@ -446,8 +446,9 @@ finish_background_fill(const KeyRule &rule)
 void
 finish_matching(const Listing &first, const Listing &second)
 {
-	bool filled = finish_background_fill(rule_in_force());
-	use_listing(table, first);
+	KeyRule rule = rule_in_force();
+	bool filled = finish_background_fill(rule);
+	use_listing(table, first, rule);
 	if (!filled) {
 		free_table(table);
 		filled = fill_table(table, first.table.entries, first.count);

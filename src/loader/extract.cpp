@@ -13,6 +13,7 @@
 #include "output/streams.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "run_state.h"
 
 static const std::string_view header_marker = "----- BEGIN";
@@ -27,12 +28,6 @@ static bool
 is_line_end(char c)
 {
 	return c == '\r' || c == '\n' || c == '\0';
-}
-
-static bool
-has_zero_byte(uint64_t word)
-{
-	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
 }
 
 // Whether any of eight bytes is below 14, as CR, LF and zero are; one

@@ -217,8 +217,7 @@ static void
 give_buffer(Listing &l, CountedMap &kept)
 {
 	l.buffer_size = buffer_size_for(l.size);
-	if (kept.buffer && kept.buffer_size == l.buffer_size &&
-	    same_input(kept.identity, identify_input(l.handle))) {
+	if (kept.buffer && same_input(kept.identity, identify_input(l.handle))) {
 		l.buffer = kept.buffer;
 		l.mapped_when_counted = true;
 	} else {

@@ -3,13 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-// Whether any of the eight bytes is zero.
-static bool
-has_zero_byte(uint64_t word)
-{
-	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
-}
-
 int
 compare_nocase(const char *a, const char *b, size_t n)
 {

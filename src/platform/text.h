@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Compares at most n bytes, stopping at a zero byte, with both sides
 // folded to lower case (A to Z only), so "_" sorts before letters.
@@ -15,4 +16,11 @@ inline unsigned char
 fold_case(unsigned char c)
 {
 	return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+
+// Whether any of the eight bytes of a word is zero.
+inline bool
+has_zero_byte(uint64_t word)
+{
+	return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
 }
