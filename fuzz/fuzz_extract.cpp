@@ -26,11 +26,11 @@ check_records(const Listing &l, size_t n)
 	for (uint64_t i = 0; i < l.count; i++) {
 		const char *record = l.table.entries[i];
 		if (i == 0 && settings.no_headers) {
-			require(record == l.first_copy && !inside(l, record));
+			require(record == l.unheaded_first && !inside(l, record));
 			continue;
 		}
-		require(record >= l.buffer && record + settings.record_length <= l.buffer + n);
-		require(memchr(record, '\0', size_t(settings.record_length)) == nullptr);
+		require(record >= l.buffer && record + l.record_length <= l.buffer + n);
+		require(memchr(record, '\0', size_t(l.record_length)) == nullptr);
 	}
 }
 
@@ -53,16 +53,16 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	try {
 		extract_records(l, n);
 		check_records(l, n);
-		select_field(l);
+		CompareField field = select_field(l, field_from_options());
 		// Every record is its own partner.
-		start_matching(l);
-		finish_matching(l, l);
+		Background fill = start_matching(l, field);
+		finish_matching(fill, l, l, field);
 		for (uint64_t i = 0; i < l.count; i++)
-			require(!partnerless(1)[i] && !partnerless(2)[i]);
+			require(!unmatched_records(1)[i] && !unmatched_records(2)[i]);
 	} catch (const RunEnded &end) {
 		require(end.status == 1);
 	}
-	free(l.first_copy);
+	free(l.unheaded_first);
 	free(l.table.entries);
 	free(l.buffer);
 	return 0;

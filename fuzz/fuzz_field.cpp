@@ -10,7 +10,7 @@
 
 #include "compare/key_sort.h"
 #include "compare/match.h"
-#include "compare/passes.h"
+#include "compare/report.h"
 #include "fuzz_state.h"
 #include "loader/field.h"
 #include "run_state.h"
@@ -29,18 +29,18 @@ own_length(const uint8_t *text, size_t size)
 // The compare field of a record found in the listing lies within it, the
 // record is its own partner and sorts level with itself.
 static void
-check_field(char *record)
+check_field(char *record, const CompareField &field)
 {
-	require(settings.field_start >= 0 && settings.field_start < settings.record_length);
-	require(settings.compare_length >= 0);
+	require(field.field_start >= 0 && field.field_start < field.record_length);
+	require(field.compare_length >= 0);
 	if (settings.hash_field && !settings.field_length)
-		require(settings.field_start + settings.compare_length <= settings.record_length);
+		require(field.field_start + field.compare_length <= field.record_length);
 	listings[1] = listings[0];
-	start_matching(listings[0]);
-	finish_matching(listings[0], listings[1]);
-	require(!partnerless(1)[0] && !partnerless(2)[0]);
+	Background fill = start_matching(listings[0], field);
+	finish_matching(fill, listings[0], listings[1], field);
+	require(!unmatched_records(1)[0] && !unmatched_records(2)[0]);
 	uint64_t counts[2];
-	count_between(&record, 1, &record, 1, sort_field(), counts);
+	count_between(&record, 1, &record, 1, sort_field(field), counts);
 	require(counts[0] == 0 && counts[1] == 1);
 }
 
@@ -58,7 +58,6 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	size_t record_length = length;
 	if ((data[0] & 4) && data[4] > length)
 		record_length = data[4];
-	settings.record_length = int(record_length);
 	// Exactly the record and its zero padding, so that any read past them
 	// is caught.
 	char *record = static_cast<char *>(calloc(record_length + 1, 1));
@@ -68,11 +67,11 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	l.table.entries = &record;
 	l.table.capacity = 1;
 	l.count = 1;
+	l.record_length = int(record_length);
 	// The record is the first of a listing without headers, in its copy.
-	l.first_copy = record;
+	l.unheaded_first = record;
 	try {
-		select_field(l);
-		check_field(record);
+		check_field(record, select_field(l, field_from_options()));
 	} catch (const RunEnded &end) {
 		require(end.status == 1);
 	}

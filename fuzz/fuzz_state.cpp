@@ -15,11 +15,8 @@ void
 reset_run_state()
 {
 	settings = RunSettings();
-	settings.report_first_missing = 1;
-	settings.report_second_missing = 1;
-	settings.match_case = 1;
-	for (Listing &l : listings)
-		l = Listing();
+	listings[0] = empty_listing(1);
+	listings[1] = empty_listing(2);
 	output_stream = stdout;
 	log_stream = stderr;
 }

@@ -1,6 +1,15 @@
 #include "run_state.h"
 
 RunSettings settings;
-Listing listings[2];
+
+Listing
+empty_listing(int number)
+{
+	Listing l;
+	l.number = number;
+	return l;
+}
+
+Listing listings[2] = { empty_listing(1), empty_listing(2) };
 FILE *output_stream = stdout;
 FILE *log_stream = stderr;

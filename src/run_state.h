@@ -1,6 +1,6 @@
-// The process-wide state of one run: the settings, the two listings and
-// the two streams every stage writes to.  Declared here, defined once in
-// run_state.cpp.
+// The process-wide state of one run: what the user asked for, the two
+// listings and the two streams every stage writes to.  Declared here,
+// defined once in run_state.cpp.
 #pragma once
 
 #include <cstddef>
@@ -16,21 +16,29 @@ struct RecordTable {
 };
 
 struct Listing {
+	int number = 0;			// 1 or 2, in command-line order
 	const char *name = nullptr;	// as typed on the command line
 	int handle = -1;
 	uint64_t size = 0;
 	char *buffer = nullptr;		// the file, mapped read-only, then zeros
 	size_t buffer_size = 0;
 	bool mapped_when_counted = false;	// the buffer holds the file already
-	char *first_copy = nullptr;	// first record without headers
+	// Without headers the first line is a record whatever its length: it
+	// is kept apart, in a copy of its own (see loader/field.h).
+	char *unheaded_first = nullptr;
 	RecordTable table;
 	uint64_t count = 0;
+	int record_length = 0;		// of every record but unheaded_first
+	int progress_step = 0;		// records between two progress counts
 };
 
+// What the command line asked for, with the defaults of a run without
+// options.  The option parser alone writes it; every later stage only
+// reads it.
 struct RunSettings {
-	int report_first_missing = 0;
-	int report_second_missing = 0;
-	int match_case = 0;
+	int report_first_missing = 1;
+	int report_second_missing = 1;
+	int match_case = 1;
 	int hash_field = 0;
 	int no_headers = 0;
 	int field_start = 0;
@@ -39,15 +47,12 @@ struct RunSettings {
 	int output_requested = 0;
 	std::string output_path;
 	std::string log_path;
-
-	int record_length = 0;
-	int expected_length = 0;
-	int progress_step = 0;
-	int compare_length = 0;
-	int mismatch_total = 0;
 };
 
 extern RunSettings settings;
+
+// Listing 1 or 2 before anything is known of it.
+Listing empty_listing(int number);
 extern Listing listings[2];
 
 // The output stream is stdout until an output file is opened; the log

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "loader/extract.h"
-#include "loader/prepare.h"
+#include "loader/count.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "run_state.h"
@@ -22,12 +22,12 @@ struct Loaded {
 	Loaded(Loaded &&other) : buffer(std::move(other.buffer)), listing(other.listing)
 	{
 		other.listing.table.entries = nullptr;
-		other.listing.first_copy = nullptr;
+		other.listing.unheaded_first = nullptr;
 		other.listing.count = 0;
 	}
 	~Loaded()
 	{
-		free(listing.first_copy);
+		free(listing.unheaded_first);
 		free(listing.table.entries);
 	}
 	std::vector<std::string> records() const
@@ -37,8 +37,8 @@ struct Loaded {
 		// headers is a string in a copy of its own.
 		for (uint64_t i = 0; i < listing.count; i++) {
 			const char *r = listing.table.entries[i];
-			out.push_back(r == listing.first_copy ? std::string(r) :
-			    std::string(r, size_t(settings.record_length)));
+			out.push_back(r == listing.unheaded_first ? std::string(r) :
+			    std::string(r, size_t(listing.record_length)));
 		}
 		return out;
 	}
@@ -53,11 +53,12 @@ extract(const std::string &bytes, bool no_headers = false, size_t table = 4,
 	Loaded l;
 	l.buffer.assign(bytes.size() + 4096, '\0');
 	bytes.copy(l.buffer.data(), bytes.size());
+	l.listing = empty_listing(1);
 	l.listing.name = "t.txt";
 	l.listing.buffer = l.buffer.data();
 	l.listing.table.entries = static_cast<char **>(malloc(table * sizeof(char *)));
 	l.listing.table.capacity = table;
-	extract_records(l.listing, bytes.size(), two_threads);
+	extract_records(l.listing, bytes.size(), 0, two_threads);
 	return l;
 }
 
@@ -86,7 +87,7 @@ TEST(Extract, SkipsLinesOfAnotherLength)
 	std::string r60b(60, 'b'), r60c(60, 'c'), r60d(60, 'd');
 	Loaded l = extract(crlf({ "free text title", "----- BEGIN", "  SIZE  |  PATH  ",
 	    r60, r60b, r60c, std::string(58, 'x'), r60d, "----- END", r60 }));
-	EXPECT_EQ(settings.record_length, 60);
+	EXPECT_EQ(l.listing.record_length, 60);
 	EXPECT_EQ(l.records(), (std::vector<std::string>{ r60, r60b, r60c, r60d }));
 }
 
@@ -108,7 +109,7 @@ TEST(Extract, ColumnTitleIsLookedForUpToByte2000)
 	Loaded found = extract(crlf({ "----- BEGIN", filler, "  PATH  ", "12345678" }));
 	EXPECT_EQ(found.records(), (std::vector<std::string>{ "12345678" }));
 	Loaded passed = extract(crlf({ "----- BEGIN", filler + "g", "  PATH  ", "12345678" }));
-	EXPECT_EQ(settings.record_length, 1986);
+	EXPECT_EQ(passed.listing.record_length, 1986);
 	EXPECT_EQ(passed.listing.count, 1u);
 }
 
@@ -151,13 +152,13 @@ TEST(Extract, LineEndsOfEveryKind)
 TEST(Extract, WithoutHeadersTheFirstLineIsAlwaysARecord)
 {
 	Loaded l = extract(crlf({ "abc", "123456", "654321", "----- END", "999999" }), true);
-	EXPECT_EQ(settings.record_length, 6);
+	EXPECT_EQ(l.listing.record_length, 6);
 	EXPECT_EQ(l.records(), (std::vector<std::string>{ "abc", "123456", "654321" }));
 	// The short first record reads as zeros past its end.
 	EXPECT_EQ(std::string(l.listing.table.entries[0], 7), std::string("abc\0\0\0\0", 7));
 	Loaded empty = extract("", true);
 	EXPECT_EQ(empty.listing.count, 1u);
-	EXPECT_EQ(settings.record_length, 0);
+	EXPECT_EQ(empty.listing.record_length, 0);
 }
 
 TEST(Extract, TableGrowsPastTheCountedLines)
@@ -209,15 +210,14 @@ TEST(Extract, NoHeaderEndsTheRun)
 TEST(Extract, SecondListingMustHaveTheFirstOnesLength)
 {
 	EXPECT_EXIT({
-		extract(crlf({ "----- BEGIN", "123456" }));
-		settings.expected_length = 7;
 		Loaded l;
+		l.listing = empty_listing(2);
 		std::string bytes = crlf({ "----- BEGIN", "123456" });
 		l.buffer.assign(bytes.begin(), bytes.end());
 		l.buffer.resize(bytes.size() + 1024);
 		l.listing.buffer = l.buffer.data();
 		l.listing.name = "u.txt";
-		extract_records(l.listing, bytes.size());
+		extract_records(l.listing, bytes.size(), 7);
 	}, testing::ExitedWithCode(1), "different record lengths");
 }
 
@@ -243,14 +243,14 @@ TEST(Load, AReadErrorIsNotAnEmptyListing)
 	close(fd);
 	EXPECT_EXIT({
 		settings = RunSettings();
-		Listing l;
+		Listing l = empty_listing(1);
 		l.name = "t.txt";
 		l.size = 21;
 		l.buffer_size = 4096;
 		l.buffer = allocate_zeroed(l.buffer_size);
 		// A handle open for writing only fails every read.
 		l.handle = open(path, O_WRONLY);
-		load_listing(l);
+		load_listing(l, 0, false);
 	}, testing::ExitedWithCode(1), "\nCan't read t.txt file\n");
 	unlink(path);
 }

@@ -11,19 +11,20 @@ namespace {
 const char *const record75 =
     "  12  |07/21/2021|18:11| 0123456789abcdef0123456789ABCDEF | c:\\dir\\file.txt";
 
-// Runs select_field on a listing whose only record is `record`.
-void
+// The field selected from a listing whose only record is `record`.
+CompareField
 select_on(const char *record, int record_length)
 {
 	static char *entries[1];
 	static Listing l;
 	entries[0] = const_cast<char *>(record);
+	l = empty_listing(1);
 	l.name = "t.txt";
 	l.table.entries = entries;
 	l.table.capacity = 1;
 	l.count = 1;
-	settings.record_length = record_length;
-	select_field(l);
+	l.record_length = record_length;
+	return select_field(l, field_from_options());
 }
 
 void
@@ -41,27 +42,25 @@ TEST(Field, WholeRecordOrFromTheStartGiven)
 {
 	ASSERT_EQ(strlen(record75), 75u);
 	reset(0, 0, 0);
-	select_on(record75, 75);
-	EXPECT_EQ(settings.compare_length, 75);
+	EXPECT_EQ(select_on(record75, 75).compare_length, 75);
 	reset(0, 2, 0);
-	select_on(record75, 75);
-	EXPECT_EQ(settings.field_start, 2);
-	EXPECT_EQ(settings.compare_length, 73);
+	CompareField from2 = select_on(record75, 75);
+	EXPECT_EQ(from2.field_start, 2);
+	EXPECT_EQ(from2.compare_length, 73);
 	reset(0, 2, 10);
-	select_on(record75, 75);
-	EXPECT_EQ(settings.compare_length, 10);
+	EXPECT_EQ(select_on(record75, 75).compare_length, 10);
 }
 
 TEST(Field, HashIsFoundPastTheSizeDateAndTime)
 {
 	reset(1, 5, 0);
-	select_on(record75, 75);
-	EXPECT_EQ(settings.field_start, 25);
-	EXPECT_EQ(settings.compare_length, 32);
+	CompareField whole = select_on(record75, 75);
+	EXPECT_EQ(whole.field_start, 25);
+	EXPECT_EQ(whole.compare_length, 32);
 	reset(1, 0, 8);
-	select_on(record75, 75);
-	EXPECT_EQ(settings.field_start, 25);
-	EXPECT_EQ(settings.compare_length, 8);
+	CompareField part = select_on(record75, 75);
+	EXPECT_EQ(part.field_start, 25);
+	EXPECT_EQ(part.compare_length, 8);
 }
 
 TEST(Field, HashScanStaysInsideTheRecord)
@@ -97,14 +96,20 @@ TEST(Field, NothingToCompareEndsTheRun)
 
 TEST(Field, ListingWithoutRecordsIsLeftAlone)
 {
+	// Under -h the field found in listing 1 stays when listing 2 is empty.
 	reset(1, 7, 0);
-	settings.compare_length = 3;
-	Listing empty;
+	CompareField found;
+	found.field_start = 25;
+	found.compare_length = 32;
+	Listing empty = empty_listing(2);
 	empty.name = "e.txt";
-	select_field(empty);
-	EXPECT_EQ(settings.field_start, 7);
-	EXPECT_EQ(settings.compare_length, 3);
+	empty.record_length = 75;
+	CompareField kept = select_field(empty, found);
+	EXPECT_EQ(kept.field_start, 25);
+	EXPECT_EQ(kept.compare_length, 32);
+	// A start past the record end is no failure without records.
 	reset(0, 90, 0);
-	settings.record_length = 75;
-	select_field(empty);
+	CompareField past = select_field(empty, field_from_options());
+	EXPECT_EQ(past.field_start, 90);
+	EXPECT_EQ(past.compare_length, -15);
 }

@@ -6,7 +6,8 @@
 #include <unistd.h>
 
 #include "loader/extract.h"
-#include "loader/prepare.h"
+#include "loader/field.h"
+#include "loader/inputs.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "run_state.h"
@@ -27,7 +28,7 @@ struct ShrinkingFile : testing::Test {
 		ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
 		close(fd);
 		settings = RunSettings();
-		l = Listing();
+		l = empty_listing(1);
 		l.name = name;
 		l.handle = open_input(name);
 		l.size = input_size(l.handle);
@@ -48,13 +49,13 @@ struct ShrinkingFile : testing::Test {
 TEST_F(ShrinkingFile, TheRecordsStillThereAreLoaded)
 {
 	ASSERT_EQ(truncate(name, off_t(text.find(record) + 2 * (record.size() + 2))), 0);
-	load_listing(l);
+	load_listing(l, 0, false);
 	EXPECT_EQ(l.count, 2u);
-	EXPECT_EQ(settings.compare_length, int(record.size()));
+	EXPECT_EQ(select_field(l, field_from_options()).compare_length, int(record.size()));
 }
 
 TEST_F(ShrinkingFile, NothingLeftIsAListingWithoutAHeader)
 {
 	ASSERT_EQ(truncate(name, 0), 0);
-	EXPECT_EXIT(load_listing(l), testing::ExitedWithCode(1), "doesn't seem to be a header");
+	EXPECT_EXIT(load_listing(l, 0, false), testing::ExitedWithCode(1), "doesn't seem to be a header");
 }

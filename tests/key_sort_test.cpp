@@ -13,8 +13,8 @@
 
 #include "compare/key_sort.h"
 #include "compare/match.h"
-#include "compare/passes.h"
-#include "platform/text.h"
+#include "compare/report.h"
+#include "bytes.h"
 #include "run_state.h"
 
 namespace {
@@ -58,15 +58,18 @@ struct Case {
 	bool match_case;
 };
 
+// The compare field of the case under test.
+CompareField current;
+
 // The order records are reported in: the rest of the record from
 // field_start, up to a zero byte, folded under -i.
 int
 compare_for_sort(const char *a, const char *b)
 {
-	size_t n = size_t(settings.record_length - settings.field_start);
-	a += settings.field_start;
-	b += settings.field_start;
-	if (settings.match_case)
+	size_t n = size_t(current.record_length - current.field_start);
+	a += current.field_start;
+	b += current.field_start;
+	if (!current.fold)
 		return strncmp(a, b, n);
 	return compare_nocase(a, b, n);
 }
@@ -74,11 +77,11 @@ compare_for_sort(const char *a, const char *b)
 void
 use_case(const Case &c)
 {
-	settings = RunSettings();
-	settings.record_length = c.length;
-	settings.field_start = c.field_start;
-	settings.compare_length = c.compare_length;
-	settings.match_case = c.match_case;
+	current = CompareField();
+	current.record_length = c.length;
+	current.field_start = c.field_start;
+	current.compare_length = c.compare_length;
+	current.fold = !c.match_case;
 }
 
 // Zero-terminated copies that stay put while their pointers are sorted.
@@ -109,7 +112,7 @@ check_sort(std::mt19937 &draw, const Case &c, size_t count)
 	use_case(c);
 	std::vector<std::string> source = random_records(draw, count, c.length);
 	Records sorted(source);
-	sort_records(sorted.entries.data(), count, sort_field());
+	sort_records(sorted.entries.data(), count, sort_field(current));
 	for (size_t i = 1; i < count; i++)
 		ASSERT_LE(compare_for_sort(sorted.entries[i - 1], sorted.entries[i]), 0)
 		    << "length " << c.length << " start " << c.field_start << " at " << i;
@@ -143,7 +146,7 @@ TEST(KeySort, LargeTableOfOneRecordRepeated)
 	use_case(cases[4]);
 	Records same(std::vector<std::string>(120000, std::string(70, 'q')));
 	std::vector<char *> before = same.entries;
-	sort_records(same.entries.data(), same.entries.size(), sort_field());
+	sort_records(same.entries.data(), same.entries.size(), sort_field(current));
 	std::sort(before.begin(), before.end());
 	std::sort(same.entries.begin(), same.entries.end());
 	ASSERT_EQ(before, same.entries);
@@ -153,13 +156,13 @@ TEST(KeySort, CaseRules)
 {
 	use_case({ 3, 0, 3, true });
 	Records exact({ "abc", "\xe9" "bc", "ABC", "_bc" });
-	sort_records(exact.entries.data(), 4, sort_field());
+	sort_records(exact.entries.data(), 4, sort_field(current));
 	// Bytes compare unsigned.
 	EXPECT_EQ(std::vector<std::string>(exact.entries.begin(), exact.entries.end()),
 	    (std::vector<std::string>{ "ABC", "_bc", "abc", "\xe9" "bc" }));
 	use_case({ 3, 0, 3, false });
 	Records folded({ "abd", "_bc", "ABC" });
-	sort_records(folded.entries.data(), 3, sort_field());
+	sort_records(folded.entries.data(), 3, sort_field(current));
 	// Folding to lower case puts "_" before the letters.
 	EXPECT_EQ(std::vector<std::string>(folded.entries.begin(), folded.entries.end()),
 	    (std::vector<std::string>{ "_bc", "ABC", "abd" }));
@@ -172,9 +175,9 @@ TEST(KeySort, CountsTheRecordsBetweenSortedOnes)
 		use_case(c);
 		Records sorted(random_records(draw, 40, c.length));
 		Records others(random_records(draw, 900, c.length));
-		sort_records(sorted.entries.data(), 40, sort_field());
+		sort_records(sorted.entries.data(), 40, sort_field(current));
 		std::vector<uint64_t> counts(41);
-		count_between(sorted.entries.data(), 40, others.entries.data(), 900, sort_field(), counts.data());
+		count_between(sorted.entries.data(), 40, others.entries.data(), 900, sort_field(current), counts.data());
 		std::vector<uint64_t> expected(41, 0);
 		for (char *o : others.entries) {
 			size_t t = 0;
@@ -194,9 +197,9 @@ namespace {
 std::string
 compare_field(const char *record)
 {
-	size_t n = size_t(std::min(settings.compare_length, settings.record_length - settings.field_start));
-	std::string field(record + settings.field_start, strnlen(record + settings.field_start, n));
-	if (!settings.match_case)
+	size_t n = size_t(std::min(current.compare_length, current.record_length - current.field_start));
+	std::string field(record + current.field_start, strnlen(record + current.field_start, n));
+	if (current.fold)
 		for (char &ch : field)
 			ch = char(fold_case(static_cast<unsigned char>(ch)));
 	return field;
@@ -240,13 +243,13 @@ check_partners(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2
 		fields_1.insert(compare_field(r));
 	for (char *r : two.entries)
 		fields_2.insert(compare_field(r));
-	start_matching(one.listing);
-	finish_matching(one.listing, two.listing);
+	Background fill = start_matching(one.listing, current);
+	finish_matching(fill, one.listing, two.listing, current);
 	for (size_t i = 0; i < count_1; i++)
-		ASSERT_EQ(partnerless(1)[i] != 0, !fields_2.count(compare_field(one.entries[i])))
+		ASSERT_EQ(unmatched_records(1)[i] != 0, !fields_2.count(compare_field(one.entries[i])))
 		    << "listing 1 record " << i;
 	for (size_t j = 0; j < count_2; j++)
-		ASSERT_EQ(partnerless(2)[j] != 0, !fields_1.count(compare_field(two.entries[j])))
+		ASSERT_EQ(unmatched_records(2)[j] != 0, !fields_1.count(compare_field(two.entries[j])))
 		    << "listing 2 record " << j;
 }
 
@@ -272,14 +275,14 @@ TEST(Match, FieldSetOnlyWhenListingTwoIsInStillCounts)
 	use_case({ 6, 2, 2, true });
 	BufferedListing one({ "zzb2q1", "aab1q2", "xxa9q0" });
 	BufferedListing two({ "..b1zz", "..a8q0", "b2...." });
-	start_matching(one.listing);
-	settings.field_start = 0;
-	finish_matching(one.listing, two.listing);
-	EXPECT_EQ(std::vector<int>(partnerless(1), partnerless(1) + 3), (std::vector<int>{ 1, 1, 1 }));
-	EXPECT_EQ(std::vector<int>(partnerless(2), partnerless(2) + 3), (std::vector<int>{ 1, 1, 1 }));
+	Background fill = start_matching(one.listing, current);
+	current.field_start = 0;
+	finish_matching(fill, one.listing, two.listing, current);
+	EXPECT_EQ(std::vector<int>(unmatched_records(1), unmatched_records(1) + 3), (std::vector<int>{ 1, 1, 1 }));
+	EXPECT_EQ(std::vector<int>(unmatched_records(2), unmatched_records(2) + 3), (std::vector<int>{ 1, 1, 1 }));
 	use_case({ 6, 2, 2, true });
-	start_matching(one.listing);
-	finish_matching(one.listing, two.listing);
-	EXPECT_EQ(std::vector<int>(partnerless(1), partnerless(1) + 3), (std::vector<int>{ 1, 0, 1 }));
-	EXPECT_EQ(std::vector<int>(partnerless(2), partnerless(2) + 3), (std::vector<int>{ 0, 1, 1 }));
+	Background refill = start_matching(one.listing, current);
+	finish_matching(refill, one.listing, two.listing, current);
+	EXPECT_EQ(std::vector<int>(unmatched_records(1), unmatched_records(1) + 3), (std::vector<int>{ 1, 0, 1 }));
+	EXPECT_EQ(std::vector<int>(unmatched_records(2), unmatched_records(2) + 3), (std::vector<int>{ 0, 1, 1 }));
 }

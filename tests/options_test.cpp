@@ -15,9 +15,6 @@ int
 parse(std::vector<std::string> args)
 {
 	settings = RunSettings();
-	settings.report_first_missing = 1;
-	settings.report_second_missing = 1;
-	settings.match_case = 1;
 	static std::vector<std::string> kept;
 	kept = args;
 	kept.insert(kept.begin(), "rowsift");

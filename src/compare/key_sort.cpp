@@ -6,12 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "platform/text.h"
+#include "bytes.h"
+#include "platform/threads.h"
 
 // Below this many records a range is finished by comparisons.
 static const size_t small_range = 64;
@@ -364,15 +363,8 @@ fill_first_keys(SortRange all, const SortField &field)
 	}
 	size_t half = all.count / 2;
 	SortRange second{ all.keys + half, all.entries + half, all.count - half };
-	std::thread helper;
-	try {
-		helper = std::thread([second, &field] { fill_keys(second, field, 0); });
-	} catch (const std::system_error &) {
-		fill_keys(second, field, 0);
-	}
-	fill_keys({ all.keys, all.entries, half }, field, 0);
-	if (helper.joinable())
-		helper.join();
+	run_two([&] { fill_keys(second, field, 0); },
+	    [&] { fill_keys({ all.keys, all.entries, half }, field, 0); });
 }
 
 // A table's sort shared out between threads: prepare_sort fills the keys
@@ -442,17 +434,10 @@ void
 sort_records(char **entries, size_t count, const SortField &field)
 {
 	SharedSort *sort = prepare_sort(entries, count, field);
-	std::thread helper;
-	if (sort && count >= two_thread_count) {
-		try {
-			helper = std::thread([sort] { help_sort(sort); });
-		} catch (const std::system_error &) {
-			// This thread sorts it all.
-		}
-	}
-	help_sort(sort);
-	if (helper.joinable())
-		helper.join();
+	if (sort && count >= two_thread_count)
+		run_two([sort] { help_sort(sort); }, [sort] { help_sort(sort); });
+	else
+		help_sort(sort);
 	end_sort(sort);
 }
 

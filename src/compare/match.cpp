@@ -5,31 +5,25 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <future>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include "loader/prepare.h"
+#include "bytes.h"
+#include "loader/inputs.h"
 #include "platform/memory.h"
-#include "platform/text.h"
+#include "platform/threads.h"
 #include "run_state.h"
 
-// What makes a record's key: the settings as they were when the table was
-// filled, so that the thread filling it never reads them while listing 2
-// loads, and the hash seeds.
+// What makes a record's key: the compare field the table was filled by,
+// and the hash seeds.
 struct KeyRule {
+	CompareField field;
 	size_t start = 0;
 	size_t length = 0;
-	size_t record_length = 0;
-	bool fold = false;
-	const char *copies[2] = {};	// first records without headers
-	size_t reach = 0;	// the last character of most fields
+	size_t last_offset = 0;	// of the field's last character in most records
 	uint64_t seed = 0;
-	uint64_t k1 = 0;
-	uint64_t k2 = 0;
+	uint64_t word_salt = 0;	// mixed into every full pair of words
+	uint64_t tail_salt = 0;	// and into the words that end the field
 };
 
 __extension__ typedef unsigned __int128 product_t;
@@ -53,20 +47,18 @@ run_seed()
 }
 
 static KeyRule
-rule_in_force()
+key_rule(const CompareField &field)
 {
 	KeyRule k;
-	k.start = size_t(std::max(settings.field_start, 0));
-	k.length = size_t(std::max(settings.compare_length, 0));
-	k.record_length = size_t(std::max(settings.record_length, 0));
-	k.fold = !settings.match_case;
-	size_t tail = k.record_length > k.start ? k.record_length - k.start : 0;
-	k.reach = std::min(k.length, tail) > 0 ? std::min(k.length, tail) - 1 : 0;
-	k.copies[0] = listings[0].first_copy;
-	k.copies[1] = listings[1].first_copy;
+	k.field = field;
+	k.start = size_t(std::max(field.field_start, 0));
+	k.length = size_t(std::max(field.compare_length, 0));
+	size_t record_length = size_t(std::max(field.record_length, 0));
+	size_t tail = record_length > k.start ? record_length - k.start : 0;
+	k.last_offset = std::min(k.length, tail) > 0 ? std::min(k.length, tail) - 1 : 0;
 	k.seed = run_seed();
-	k.k1 = mix(k.seed, 0xa0761d6478bd642full);
-	k.k2 = mix(k.seed, 0xe7037ed1a0b428dbull);
+	k.word_salt = mix(k.seed, 0xa0761d6478bd642full);
+	k.tail_salt = mix(k.seed, 0xe7037ed1a0b428dbull);
 	return k;
 }
 
@@ -74,7 +66,7 @@ static bool
 same_rule(const KeyRule &a, const KeyRule &b)
 {
 	return a.start == b.start && a.length == b.length &&
-	    a.record_length == b.record_length && a.fold == b.fold;
+	    a.field.record_length == b.field.record_length && a.field.fold == b.field.fold;
 }
 
 // The characters of the compare field: compare_length of them, or fewer
@@ -84,9 +76,8 @@ same_rule(const KeyRule &a, const KeyRule &b)
 static size_t
 key_length(const KeyRule &k, const char *record)
 {
-	size_t end = k.record_length;
-	if (record == k.copies[0] || record == k.copies[1])
-		end = std::max(end, strlen(record));
+	size_t end = std::max(size_t(std::max(k.field.record_length, 0)),
+	    record_span(k.field, record));
 	return end > k.start ? std::min(k.length, end - k.start) : 0;
 }
 
@@ -107,7 +98,7 @@ key_word(const KeyRule &k, const char *p, size_t n = 8)
 {
 	uint64_t w = 0;
 	memcpy(&w, p, n);
-	return k.fold ? fold_word(w) : w;
+	return k.field.fold ? fold_word(w) : w;
 }
 
 static uint64_t
@@ -118,7 +109,7 @@ hash_key(const KeyRule &k, const char *record)
 	uint64_t h = k.seed ^ n;
 	size_t i = 0;
 	for (; i + 16 <= n; i += 16)
-		h = mix(key_word(k, p + i) ^ k.k1, key_word(k, p + i + 8) ^ h);
+		h = mix(key_word(k, p + i) ^ k.word_salt, key_word(k, p + i + 8) ^ h);
 	if (i < n) {
 		// The last characters as words that end where the field ends.
 		uint64_t a, b = 0;
@@ -131,9 +122,9 @@ hash_key(const KeyRule &k, const char *record)
 		} else {
 			a = key_word(k, p, n);
 		}
-		h = mix(a ^ k.k2, b ^ h);
+		h = mix(a ^ k.tail_salt, b ^ h);
 	}
-	return mix(h ^ k.k1, 0x9fb21c651e98df25ull);
+	return mix(h ^ k.word_salt, 0x9fb21c651e98df25ull);
 }
 
 // Zero bytes occur in a compare field only in a first record without
@@ -145,31 +136,36 @@ same_key(const KeyRule &k, const char *a, const char *b)
 	size_t n = key_length(k, a);
 	if (n != key_length(k, b))
 		return false;
-	if (k.fold)
+	if (k.field.fold)
 		return compare_nocase_readable(a + k.start, b + k.start, n) == 0;
 	return memcmp(a + k.start, b + k.start, n) == 0;
 }
 
 // Listing 1's records by hash.  A slot holds, from the top bit down: a
-// one, eight more bits of the hash, the index of the first record with
-// that compare field and where that record lies in listing 1's buffer, so
-// that a lookup reaches the record straight from the slot.  A zero slot
-// is free; the table is never more than three quarters full.
+// one, eight more bits of the hash, the index of the record that took the
+// slot for its compare field and where that record lies in listing 1's
+// buffer, so that a lookup reaches the record straight from the slot.  A
+// zero slot is free; the table is never more than three quarters full.
 struct PartnerTable {
 	KeyRule rule;
 	const char *base = nullptr;	// listing 1's buffer
-	const char *copy = nullptr;	// and its first record without headers
+	const char *unheaded_first = nullptr;	// which lies outside it
 	uint64_t *slots = nullptr;
 	uint64_t mask = 0;
 	size_t slot_bytes = 0;
-	uint32_t *first_alike = nullptr;	// per record: the first with its field
-	unsigned char *partnered = nullptr;	// per first record: found in listing 2
+	// Per record: the index of the record with the same compare field
+	// that holds the slot.  Of equal records, that is the one whose insert
+	// came first, which with two threads filling is not always the one
+	// that comes first in the listing.
+	uint32_t *slot_holder = nullptr;
+	unsigned char *matched = nullptr;	// per slot holder: found in listing 2
 	size_t record_bytes = 0;
 };
 
 static const uint64_t slot_taken = uint64_t(1) << 63;
 static const int index_bits = 23;
-static const uint32_t copy_place = 0xffffffffu;
+// Where a slot says its record lies when that is the unheaded first record.
+static const uint32_t outside_buffer = 0xffffffffu;
 static_assert(max_records < (uint64_t(1) << index_bits), "a record index must fit in a slot");
 
 static PartnerTable table;
@@ -178,11 +174,11 @@ static void
 free_table(PartnerTable &t)
 {
 	release_populated(t.slots, t.slot_bytes);
-	release_populated(t.partnered, t.record_bytes);
-	free(t.first_alike);
+	release_populated(t.matched, t.record_bytes);
+	free(t.slot_holder);
 	t.slots = nullptr;
-	t.partnered = nullptr;
-	t.first_alike = nullptr;
+	t.matched = nullptr;
+	t.slot_holder = nullptr;
 }
 
 // The slots and flags are written at random, so their pages are put in
@@ -199,9 +195,9 @@ allocate_table(PartnerTable &t, uint64_t count)
 	t.slot_bytes = size_t(slots) * sizeof *t.slots;
 	t.record_bytes = size_t(std::max<uint64_t>(count, 1));
 	t.slots = static_cast<uint64_t *>(allocate_populated(t.slot_bytes));
-	t.partnered = static_cast<unsigned char *>(allocate_populated(t.record_bytes));
-	t.first_alike = static_cast<uint32_t *>(malloc(t.record_bytes * sizeof *t.first_alike));
-	if (t.slots && t.partnered && t.first_alike)
+	t.matched = static_cast<unsigned char *>(allocate_populated(t.record_bytes));
+	t.slot_holder = static_cast<uint32_t *>(malloc(t.record_bytes * sizeof *t.slot_holder));
+	if (t.slots && t.matched && t.slot_holder)
 		return true;
 	free_table(t);
 	return false;
@@ -210,7 +206,8 @@ allocate_table(PartnerTable &t, uint64_t count)
 static uint64_t
 make_slot(const PartnerTable &t, const char *record, uint64_t index, uint64_t hash)
 {
-	uint64_t place = record == t.copy ? copy_place : uint64_t(record - t.base);
+	uint64_t place = is_unheaded_first(t.rule.field, record) ? outside_buffer :
+	    uint64_t(record - t.base);
 	return slot_taken | (hash >> 56 << 55) | (index << 32) | place;
 }
 
@@ -218,7 +215,7 @@ static const char *
 slot_record(const PartnerTable &t, uint64_t slot)
 {
 	uint32_t place = uint32_t(slot);
-	return place == copy_place ? t.copy : t.base + place;
+	return place == outside_buffer ? t.unheaded_first : t.base + place;
 }
 
 static uint64_t
@@ -247,12 +244,12 @@ insert_record(PartnerTable &t, const char *record, uint64_t index, uint64_t hash
 			uint64_t mine = make_slot(t, record, index, hash);
 			if (__atomic_compare_exchange_n(&t.slots[s], &slot, mine, false,
 			    __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
-				t.first_alike[index] = uint32_t(index);
+				t.slot_holder[index] = uint32_t(index);
 				return;
 			}
 		}
 		if (may_hold(slot, hash) && same_key(t.rule, slot_record(t, slot), record)) {
-			t.first_alike[index] = uint32_t(slot_index(slot));
+			t.slot_holder[index] = uint32_t(slot_index(slot));
 			return;
 		}
 	}
@@ -261,21 +258,21 @@ insert_record(PartnerTable &t, const char *record, uint64_t index, uint64_t hash
 // A record is hashed this many turns before its slot is used, so that the
 // slot has arrived from memory by then; a lookup takes two such spans,
 // one for the slot and one for the record it names.
-static const uint64_t ahead = 16;
-static const uint64_t ring = 64;
+static const uint64_t prefetch_distance = 16;
+static const uint64_t hash_ring_size = 64;
 
 static void
 fill_range(PartnerTable &t, char *const *entries, uint64_t from, uint64_t to)
 {
-	uint64_t hashes[ring];
-	for (uint64_t i = from; i < to + ahead; i++) {
-		if (i >= from + ahead) {
-			uint64_t k = i - ahead;
-			insert_record(t, entries[k], k, hashes[k % ring]);
+	uint64_t hashes[hash_ring_size];
+	for (uint64_t i = from; i < to + prefetch_distance; i++) {
+		if (i >= from + prefetch_distance) {
+			uint64_t k = i - prefetch_distance;
+			insert_record(t, entries[k], k, hashes[k % hash_ring_size]);
 		}
 		if (i < to) {
-			hashes[i % ring] = hash_key(t.rule, entries[i]);
-			__builtin_prefetch(&t.slots[hashes[i % ring] & t.mask]);
+			hashes[i % hash_ring_size] = hash_key(t.rule, entries[i]);
+			__builtin_prefetch(&t.slots[hashes[i % hash_ring_size] & t.mask]);
 		}
 	}
 }
@@ -307,7 +304,7 @@ fetch_named_record(const PartnerTable &t, uint64_t hash)
 	if (uint64_t slot = t.slots[hash & t.mask]) {
 		const char *field = slot_record(t, slot) + t.rule.start;
 		__builtin_prefetch(field);
-		__builtin_prefetch(field + t.rule.reach);
+		__builtin_prefetch(field + t.rule.last_offset);
 	}
 }
 
@@ -315,22 +312,22 @@ fetch_named_record(const PartnerTable &t, uint64_t hash)
 // partner.
 static void
 look_up_range(PartnerTable &t, char *const *second, uint64_t from, uint64_t to,
-    unsigned char *lacking)
+    unsigned char *unmatched)
 {
-	uint64_t hashes[ring];
-	for (uint64_t i = from; i < to + 2 * ahead; i++) {
+	uint64_t hashes[hash_ring_size];
+	for (uint64_t i = from; i < to + 2 * prefetch_distance; i++) {
 		if (i < to) {
-			hashes[i % ring] = hash_key(t.rule, second[i]);
-			__builtin_prefetch(&t.slots[hashes[i % ring] & t.mask]);
+			hashes[i % hash_ring_size] = hash_key(t.rule, second[i]);
+			__builtin_prefetch(&t.slots[hashes[i % hash_ring_size] & t.mask]);
 		}
-		if (i >= from + ahead && i - ahead < to)
-			fetch_named_record(t, hashes[(i - ahead) % ring]);
-		if (i >= from + 2 * ahead) {
-			uint64_t k = i - 2 * ahead;
-			uint64_t slot = find_slot(t, second[k], hashes[k % ring]);
-			lacking[k] = slot == 0;
+		if (i >= from + prefetch_distance && i - prefetch_distance < to)
+			fetch_named_record(t, hashes[(i - prefetch_distance) % hash_ring_size]);
+		if (i >= from + 2 * prefetch_distance) {
+			uint64_t k = i - 2 * prefetch_distance;
+			uint64_t slot = find_slot(t, second[k], hashes[k % hash_ring_size]);
+			unmatched[k] = slot == 0;
 			if (slot != 0)
-				__atomic_store_n(&t.partnered[slot_index(slot)], 1, __ATOMIC_RELAXED);
+				__atomic_store_n(&t.matched[slot_index(slot)], 1, __ATOMIC_RELAXED);
 		}
 	}
 }
@@ -339,116 +336,96 @@ look_up_range(PartnerTable &t, char *const *second, uint64_t from, uint64_t to,
 static const uint64_t two_thread_count = 65536;
 
 static void
-look_up_all(PartnerTable &t, const Listing &second, unsigned char *lacking)
+look_up_all(PartnerTable &t, const Listing &second, unsigned char *unmatched)
 {
 	char *const *entries = second.table.entries;
 	uint64_t count = second.count;
 	if (count < two_thread_count) {
-		look_up_range(t, entries, 0, count, lacking);
+		look_up_range(t, entries, 0, count, unmatched);
 		return;
 	}
 	uint64_t half = count / 2;
-	std::thread helper;
-	try {
-		helper = std::thread([&t, entries, half, count, lacking] {
-			look_up_range(t, entries, half, count, lacking);
-		});
-	} catch (const std::system_error &) {
-		look_up_range(t, entries, half, count, lacking);
-	}
-	look_up_range(t, entries, 0, half, lacking);
-	if (helper.joinable())
-		helper.join();
+	run_two([&] { look_up_range(t, entries, half, count, unmatched); },
+	    [&] { look_up_range(t, entries, 0, half, unmatched); });
 }
 
-static std::vector<unsigned char> lacking[2];
+static std::vector<unsigned char> unmatched[2];
 
-// Listing 1's table filled on a second thread, in chunks, which the main
-// thread takes too once listing 2 is in.  The thread owns the promises and
-// is never joined, and what is left here when a run ends early is never
-// destroyed: such a run must neither wait for the thread nor abort on the
-// way out.
-struct BackgroundFill {
+// Listing 1's records go into the table in chunks, on a second thread
+// while listing 2 loads, then on both.  Only atomics are shared, so that a
+// run that ends meanwhile destroys nothing the second thread still uses.
+enum TableState { table_pending, table_ready, table_missing };
+struct FillShare {
 	char *const *entries = nullptr;
 	uint64_t count = 0;
 	std::atomic<uint64_t> next{ 0 };
-	std::future<bool> allocated;
-	std::future<void> done;
+	std::atomic<int> state{ table_pending };
 };
-static BackgroundFill *background_fill;
+static FillShare fill_share;
 
 static const uint64_t chunk_size = 16384;
 
 static void
-fill_chunks(BackgroundFill &fill)
+fill_chunks(FillShare &share)
 {
-	for (uint64_t from; (from = fill.next.fetch_add(chunk_size)) < fill.count;)
-		fill_range(table, fill.entries, from, std::min(fill.count, from + chunk_size));
+	for (uint64_t from; (from = share.next.fetch_add(chunk_size)) < share.count;)
+		fill_range(table, share.entries, from, std::min(share.count, from + chunk_size));
 }
 
 static void
-use_listing(PartnerTable &t, const Listing &first, const KeyRule &rule)
+fill_in_background(FillShare &share)
+{
+	bool allocated = allocate_table(table, share.count);
+	share.state = allocated ? table_ready : table_missing;
+	share.state.notify_all();
+	if (allocated)
+		fill_chunks(share);
+}
+
+static void
+aim_table_at(PartnerTable &t, const Listing &first, const KeyRule &rule)
 {
 	t.rule = rule;
 	t.base = first.buffer;
-	t.copy = first.first_copy;
+	t.unheaded_first = first.unheaded_first;
 }
 
-void
-start_matching(const Listing &first)
+Background
+start_matching(const Listing &first, const CompareField &field)
 {
-	use_listing(table, first, rule_in_force());
-	try {
-		auto *fill = new BackgroundFill;
-		fill->entries = first.table.entries;
-		fill->count = first.count;
-		auto *allocated = new std::promise<bool>;
-		auto *done = new std::promise<void>;
-		fill->allocated = allocated->get_future();
-		fill->done = done->get_future();
-		std::thread([fill, allocated, done] {
-			bool ready = allocate_table(table, fill->count);
-			allocated->set_value(ready);
-			delete allocated;
-			if (ready)
-				fill_chunks(*fill);
-			done->set_value();
-			delete done;
-		}).detach();
-		background_fill = fill;
-	} catch (const std::exception &) {
-		background_fill = nullptr;	// filled when listing 2 is in
-	}
+	aim_table_at(table, first, key_rule(field));
+	fill_share.entries = first.table.entries;
+	fill_share.count = first.count;
+	fill_share.next = 0;
+	fill_share.state = table_pending;
+	return start_background([] { fill_in_background(fill_share); });
 }
 
 // Takes the chunks left of the background fill and waits for the rest;
-// true when the table is filled by the rule in force.
+// true when the table is filled by the rule given.
 static bool
-finish_background_fill(const KeyRule &rule)
+finish_background_fill(Background &fill, const KeyRule &rule)
 {
-	if (!background_fill)
-		return false;
-	BackgroundFill &fill = *background_fill;
-	bool ready = fill.allocated.get();
+	fill_share.state.wait(table_pending);
+	bool allocated = fill_share.state == table_ready;
 	// Under -h listing 2 may have its hash elsewhere; the table is filled
 	// anew then.
 	bool same = same_rule(table.rule, rule);
-	if (ready && same)
-		fill_chunks(fill);
+	if (allocated && same)
+		fill_chunks(fill_share);
 	else
-		fill.next = fill.count;
-	fill.done.get();
-	delete background_fill;
-	background_fill = nullptr;
-	return ready && same;
+		fill_share.next = fill_share.count;
+	wait_for(fill);
+	return allocated && same;
 }
 
 void
-finish_matching(const Listing &first, const Listing &second)
+finish_matching(Background &fill, const Listing &first, const Listing &second,
+    const CompareField &field)
 {
-	KeyRule rule = rule_in_force();
-	bool filled = finish_background_fill(rule);
-	use_listing(table, first, rule);
+	KeyRule rule = key_rule(field);
+	bool filled = finish_background_fill(fill, rule);
+	aim_table_at(table, first, rule);
 	if (!filled) {
 		free_table(table);
 		filled = fill_table(table, first.table.entries, first.count);
@@ -456,19 +433,19 @@ finish_matching(const Listing &first, const Listing &second)
 	if (!filled)
 		fail_table_memory();
 	try {
-		lacking[0].assign(size_t(first.count), 0);
-		lacking[1].assign(size_t(second.count), 0);
+		unmatched[0].assign(size_t(first.count), 0);
+		unmatched[1].assign(size_t(second.count), 0);
 	} catch (const std::bad_alloc &) {
 		fail_table_memory();
 	}
-	look_up_all(table, second, lacking[1].data());
+	look_up_all(table, second, unmatched[1].data());
 	for (uint64_t i = 0; i < first.count; i++)
-		lacking[0][i] = !table.partnered[table.first_alike[i]];
+		unmatched[0][i] = !table.matched[table.slot_holder[i]];
 	free_table(table);
 }
 
 const unsigned char *
-partnerless(int number)
+unmatched_records(int number)
 {
-	return lacking[number - 1].data();
+	return unmatched[number - 1].data();
 }

@@ -7,19 +7,24 @@
 
 #include <cstdint>
 
+#include "loader/field.h"
+#include "platform/threads.h"
+
 struct Listing;
 
-// Starts filling the table with the listing's records, by the compare
-// field in force now.  The listing must be left alone until
-// finish_matching.
-void start_matching(const Listing &first);
+// Starts filling the table with the listing's records, by the field given,
+// on a second thread.  The listing must be left alone until
+// finish_matching, which the returned work is handed to.
+Background start_matching(const Listing &first, const CompareField &field);
 
-// Waits for the table, fills it anew when loading the second listing
-// moved the compare field, and looks up every record of the second
-// listing.  Ends the run when the memory for it can't be had.
-void finish_matching(const Listing &first, const Listing &second);
+// Takes its share of the fill and waits for it, fills the table anew when
+// loading the second listing moved the compare field, and looks up every
+// record of the second listing.  Ends the run when the memory for it
+// can't be had.
+void finish_matching(Background &fill, const Listing &first, const Listing &second,
+    const CompareField &field);
 
 // One flag per record of listing `number` (1 or 2), in the order of its
 // table before sorting: set when the record has no partner.  Valid after
 // finish_matching.
-const unsigned char *partnerless(int number);
+const unsigned char *unmatched_records(int number);

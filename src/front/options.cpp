@@ -3,11 +3,9 @@
 #include <climits>
 
 #include "front/usage.h"
-#include "loader/prepare.h"
 #include "output/outputs.h"
-#include "output/streams.h"
+#include "output/messages.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 #include "run_state.h"
 
 int
@@ -49,10 +47,8 @@ static int
 number_option(char letter, const char *value)
 {
 	int number = read_number(value);
-	if (number < 0) {
-		write_error("\nOption -%c needs a number of 0 or more, not %s\n", letter, value);
-		end_process(release_inputs(1));
-	}
+	if (number < 0)
+		fail("\nOption -%c needs a number of 0 or more, not %s\n", letter, value);
 	return number;
 }
 
@@ -72,7 +68,7 @@ output_option(char letter, const char *rest, int argc, char **argv, int &i)
 	const char *name = rest;
 	if (!*name) {
 		if (i + 1 >= argc || starts_option(argv[i + 1]))
-			end_process(release_inputs(1));
+			end_run(1);
 		name = argv[++i];
 	}
 	settings.output_path = full_path(name);

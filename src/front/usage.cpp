@@ -1,7 +1,6 @@
 #include "front/usage.h"
 
-#include "output/streams.h"
-#include "platform/process.h"
+#include "output/messages.h"
 #include "platform/terminal.h"
 
 // The limit the first page states, a little below the loader's own.
@@ -85,7 +84,7 @@ wait_for_next_page()
 {
 	int key = read_key();
 	if (key == 3 || key == 27)
-		end_process(1);
+		end_run(1);
 }
 
 void
@@ -104,7 +103,7 @@ show_usage()
 	write_page_compare_field();
 	wait_for_next_page();
 	write_page_record_format();
-	end_process(1);
+	end_run(1);
 }
 
 void

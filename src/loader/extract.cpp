@@ -5,15 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
-#include "loader/field.h"
-#include "loader/prepare.h"
-#include "output/streams.h"
+#include "bytes.h"
+#include "loader/inputs.h"
+#include "output/messages.h"
 #include "platform/files.h"
-#include "platform/process.h"
-#include "platform/text.h"
+#include "platform/threads.h"
 #include "run_state.h"
 
 static const std::string_view header_marker = "----- BEGIN";
@@ -112,13 +109,12 @@ find_start_position(const char *data, size_t length)
 [[noreturn]] static void
 fail_no_header(const Listing &l)
 {
-	write_error("\n\nThere doesn't seem to be a header on %s.\n", l.name);
-	write_error("Please check it for proper headers. Proper header is:\n");
-	write_error("----- BEGIN%c\n", 7);
-	write_error("Be certain the 5 dashes begin the line, and\n");
-	write_error("They must be within the 1st 500 characters of the file\n");
-	write_error("Or check out the -x option, for files without headers\n");
-	end_process(1);
+	fail("\n\nThere doesn't seem to be a header on %s.\n"
+	    "Please check it for proper headers. Proper header is:\n"
+	    "----- BEGIN%c\n"
+	    "Be certain the 5 dashes begin the line, and\n"
+	    "They must be within the 1st 500 characters of the file\n"
+	    "Or check out the -x option, for files without headers\n", l.name, 7);
 }
 
 static void
@@ -132,27 +128,22 @@ add_record(RecordTable &table, uint64_t &count, char *record)
 // length, so it gets a copy of its own that ends in a zero byte: a compare
 // field that starts past its end reads zeros, not the next line.
 static char *
-first_record_copy(Listing &l, const char *record, size_t own_length, size_t record_length)
+copy_unheaded_first(Listing &l, const char *record, size_t own_length, size_t record_length)
 {
 	char *copy = static_cast<char *>(calloc(std::max(own_length, record_length) + 1, 1));
 	if (!copy)
 		fail_table_memory();
 	memcpy(copy, record, own_length);
-	l.first_copy = copy;
+	l.unheaded_first = copy;
 	return copy;
 }
 
 static void
-check_record_length(int record_length)
+check_record_length(const Listing &l, int expected_length)
 {
-	settings.record_length = record_length;
-	if (settings.expected_length == 0) {
-		settings.expected_length = record_length;
-	} else if (settings.expected_length != record_length) {
-		write_error("The input files have different record lengths\n");
-		write_error("Please verify files are consistant formats and rerun program\n");
-		end_process(1);
-	}
+	if (expected_length != 0 && expected_length != l.record_length)
+		fail("The input files have different record lengths\n"
+		    "Please verify files are consistant formats and rerun program\n");
 }
 
 // Where a scan of the records stopped, and whether the data ended there.
@@ -190,9 +181,9 @@ scan_records(char *data, size_t n, size_t pos, size_t stop, size_t record_length
 // From this much data on, a listing is scanned in two halves at once.
 static const size_t split_size = 8 << 20;
 
-// Scans the second half on another thread from a line start guessed near
+// Scans the second half on a second thread from a line start guessed near
 // the middle; what it finds counts when the scan of the first half gets
-// there.  False when the second thread can't be had.
+// there.  False when the guess is no line start to scan from.
 static bool
 scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length)
 {
@@ -208,19 +199,9 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length)
 	if (!second.entries)
 		return false;
 	uint64_t second_count = 0;
-	Scan second_scan;
-	std::thread helper;
-	try {
-		helper = std::thread([&] {
-			second_scan = scan_records(data, n, guess, SIZE_MAX, record_length, second,
-			    second_count);
-		});
-	} catch (const std::system_error &) {
-		free(second.entries);
-		return false;
-	}
-	Scan first = scan_records(data, n, pos, guess, record_length, l.table, l.count);
-	helper.join();
+	Scan first;
+	run_two([&] { scan_records(data, n, guess, SIZE_MAX, record_length, second, second_count); },
+	    [&] { first = scan_records(data, n, pos, guess, record_length, l.table, l.count); });
 	// The first scan stops at the guess unless the data ends before: the
 	// guess starts a line that is not empty, and the scan stops at every
 	// such line.  Should a listing prove otherwise, the first scan goes on.
@@ -235,7 +216,7 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length)
 }
 
 void
-extract_records(Listing &l, size_t n, bool two_threads)
+extract_records(Listing &l, size_t n, int expected_length, bool two_threads)
 {
 	char *data = l.buffer;
 	size_t pos;
@@ -252,9 +233,10 @@ extract_records(Listing &l, size_t n, bool two_threads)
 	size_t end = line_end(data, n, pos);
 	pos = next_line(data, n, end);
 	size_t record_length = line_end(data, n, pos) - pos;
-	check_record_length(int(record_length));
+	l.record_length = int(record_length);
+	check_record_length(l, expected_length);
 	if (settings.no_headers)
-		add_record(l.table, l.count, first_record_copy(l, data, first_end, record_length));
+		add_record(l.table, l.count, copy_unheaded_first(l, data, first_end, record_length));
 	if (!two_threads || n - pos < split_size || !scan_in_two(l, n, pos, record_length))
 		scan_records(data, n, pos, SIZE_MAX, record_length, l.table, l.count);
 }
@@ -262,8 +244,7 @@ extract_records(Listing &l, size_t n, bool two_threads)
 void
 fail_read(const Listing &l)
 {
-	write_error("\nCan't read %s file\n", l.name);
-	end_process(release_inputs(1));
+	fail("\nCan't read %s file\n", l.name);
 }
 
 static size_t
@@ -283,31 +264,17 @@ read_listing(Listing &l)
 }
 
 void
-load_listing(Listing &l)
+load_listing(Listing &l, int expected_length, bool two_threads)
 {
 	l.count = 0;
 	size_t n = read_listing(l);
 	int message = write_error("Processing %s", l.name);
-	// Listing 2 loads while listing 1 goes into the hash table on the other
-	// thread.
-	extract_records(l, n, &l == &listings[0]);
+	extract_records(l, n, expected_length, two_threads);
 	if (input_lost(l.buffer))
 		fail_read(l);
-	if (l.count > max_records) {
-		write_error("%s has too many records\n", l.name);
-		write_error("Maximum of %ld records per file are allowed\n", long(max_records));
-		end_process(1);
-	}
-	settings.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
+	if (l.count > max_records)
+		fail("%s has too many records\n"
+		    "Maximum of %ld records per file are allowed\n", l.name, long(max_records));
+	l.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
 	erase_transient(message);
-	select_field(l);
-}
-
-size_t
-record_span(const char *record)
-{
-	for (const Listing &l : listings)
-		if (record == l.first_copy)
-			return strlen(record);
-	return size_t(settings.record_length);
 }

@@ -6,16 +6,18 @@
 
 struct Listing;
 
-// Maps the open file into its buffer, closes it, extracts the records and
-// decides the compare field.  Ends the run with status 1 on failure.
-void load_listing(Listing &listing);
+// Maps the open file into its buffer, closes it and extracts the records.
+// Its records must be expected_length characters long, unless that is 0.
+// With two_threads a large listing is scanned in two halves at once.  Ends
+// the run with status 1 on failure.
+void load_listing(Listing &listing, int expected_length, bool two_threads);
 
 // Extracts the records of the first `length` bytes of the listing's
-// buffer (the rest of the buffer is zero).  The records are not ended by
-// a zero byte: each is record_span characters long.  With two_threads a
-// large listing is scanned in two halves at once.  Ends the run on
-// failure.
-void extract_records(Listing &listing, size_t length, bool two_threads = false);
+// buffer (the rest of the buffer is zero) and sets its record length.  The
+// records are not ended by a zero byte: each is record_span characters
+// long.  Ends the run on failure.
+void extract_records(Listing &listing, size_t length, int expected_length = 0,
+    bool two_threads = false);
 
 // Where the search for the data begins: the column-title line, or the
 // header line when no column-title line follows it closely; -1 when
@@ -29,10 +31,6 @@ size_t line_end(const char *data, size_t length, size_t pos);
 // The start of the line after the one that ends at end: past CR LF, or
 // past a single CR, LF or zero byte.
 size_t next_line(const char *data, size_t length, size_t end);
-
-// The length of a record: record_length, except for the first record of a
-// listing without headers, which keeps its own.
-size_t record_span(const char *record);
 
 // Ends the run: the listing's file could not be read whole.
 [[noreturn]] void fail_read(const Listing &listing);

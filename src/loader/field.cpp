@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-#include "loader/extract.h"
-#include "output/streams.h"
-#include "platform/process.h"
+#include "output/messages.h"
 #include "run_state.h"
 
 static bool
@@ -38,28 +36,49 @@ find_hash(const char *r, int len, int *hash_length)
 	return p;
 }
 
-void
-select_field(const Listing &l)
+CompareField
+field_from_options()
 {
+	CompareField field;
+	field.field_start = settings.field_start;
+	field.fold = !settings.match_case;
+	return field;
+}
+
+bool
+is_unheaded_first(const CompareField &field, const char *record)
+{
+	return record == field.unheaded_firsts[0] || record == field.unheaded_firsts[1];
+}
+
+size_t
+record_span(const CompareField &field, const char *record)
+{
+	return is_unheaded_first(field, record) ? strlen(record) : size_t(field.record_length);
+}
+
+CompareField
+select_field(const Listing &l, CompareField field)
+{
+	field.record_length = l.record_length;
+	if (l.unheaded_first)
+		field.unheaded_firsts[l.number - 1] = l.unheaded_first;
 	// A listing without records has no first record to examine and
 	// nothing to compare.
-	int computed = settings.record_length - settings.field_start;
+	int computed = field.record_length - field.field_start;
 	if (l.count > 0 && settings.hash_field) {
 		const char *first = l.table.entries[0];
-		int start = find_hash(first, int(record_span(first)), &computed);
-		if (start < 0) {
-			write_error("\nNo hash value found in the first record of %s\n", l.name);
-			end_process(1);
-		}
-		settings.field_start = start;
+		int start = find_hash(first, int(record_span(field, first)), &computed);
+		if (start < 0)
+			fail("\nNo hash value found in the first record of %s\n", l.name);
+		field.field_start = start;
 	} else if (settings.hash_field) {
-		return;
+		return field;
 	}
-	if (l.count > 0 && settings.field_start >= settings.record_length) {
-		write_error("\nNothing to compare in %s: the compare field starts at %d,"
+	if (l.count > 0 && field.field_start >= field.record_length)
+		fail("\nNothing to compare in %s: the compare field starts at %d,"
 		    " its records are %d characters long\n",
-		    l.name, settings.field_start, settings.record_length);
-		end_process(1);
-	}
-	settings.compare_length = settings.field_length ? settings.field_length : computed;
+		    l.name, field.field_start, field.record_length);
+	field.compare_length = settings.field_length ? settings.field_length : computed;
+	return field;
 }

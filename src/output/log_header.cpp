@@ -1,6 +1,6 @@
 #include "output/log_header.h"
 
-#include "output/streams.h"
+#include "output/messages.h"
 #include "platform/clock.h"
 #include "run_state.h"
 

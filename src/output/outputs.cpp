@@ -1,9 +1,7 @@
 #include "output/outputs.h"
 
-#include "loader/prepare.h"
 #include "output/log_header.h"
-#include "output/streams.h"
-#include "platform/process.h"
+#include "output/messages.h"
 #include "platform/spawn.h"
 #include "run_state.h"
 
@@ -11,10 +9,8 @@ static FILE *
 open_for_appending(const std::string &path)
 {
 	FILE *file = fopen(path.c_str(), "a+");
-	if (!file) {
-		write_error("\nCan't open output file %s\n", path.c_str());
-		end_process(release_inputs(1));
-	}
+	if (!file)
+		fail("\nCan't open output file %s\n", path.c_str());
 	return file;
 }
 
@@ -32,11 +28,11 @@ void
 finish_outputs()
 {
 	write_text(log_stream, "\n**********************************\n\n");
-	close_checked(log_stream);
+	close_file_stream(log_stream, stderr);
 	if (settings.to_printer) {
 		// The printer must get every line already written.
 		fflush(output_stream);
 		run_print_command(settings.output_path.c_str());
 	}
-	close_checked(output_stream);
+	close_file_stream(output_stream, stdout);
 }

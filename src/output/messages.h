@@ -1,6 +1,7 @@
-// Every byte the program writes goes through these, so that stdout, which
-// is buffered for speed, is always flushed before anything reaches stderr:
-// the two streams interleave as if both were unbuffered.
+// The message family.  Every byte the program writes goes through these,
+// so that stdout, which is buffered for speed, is always flushed before
+// anything reaches stderr: the two streams interleave as if both were
+// unbuffered.  Every run that ends early ends through fail or end_run.
 #pragma once
 
 #include <cstdio>
@@ -28,3 +29,15 @@ void flush_checked(FILE *stream);
 // Closes a stream that was written to and reports a failure to get its
 // bytes out, naming the file; ends the run with status 1 then.
 void close_checked(FILE *stream);
+
+// Closes the stream, as close_checked, when it is a file of ours and not
+// the console stream it stands in for, and puts the console in its place.
+void close_file_stream(FILE *&stream, FILE *console);
+
+// Ends the run with the status: the output and log files are closed first
+// and checked, so that a run that failed to write them says so.
+[[noreturn]] void end_run(int status);
+
+// Writes the message to stderr and ends the run with status 1.
+[[noreturn]] void fail(const char *format, ...)
+	__attribute__((format(printf, 1, 2)));

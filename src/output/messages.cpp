@@ -1,4 +1,4 @@
-#include "output/streams.h"
+#include "output/messages.h"
 
 #include <cstdarg>
 #include <string>
@@ -95,4 +95,31 @@ close_checked(FILE *stream)
 	flush_checked(stream);
 	if (fclose(stream) != 0 && name)
 		report_write_failure(name);
+}
+
+void
+close_file_stream(FILE *&stream, FILE *console)
+{
+	if (stream == console)
+		return;
+	close_checked(stream);
+	stream = console;
+}
+
+void
+end_run(int status)
+{
+	close_file_stream(log_stream, stderr);
+	close_file_stream(output_stream, stdout);
+	end_process(status);
+}
+
+void
+fail(const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	write_args(stderr, format, args);
+	va_end(args);
+	end_run(1);
 }

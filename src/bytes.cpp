@@ -1,4 +1,4 @@
-#include "platform/text.h"
+#include "bytes.h"
 
 #include <cstdint>
 #include <cstring>

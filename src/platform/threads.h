@@ -1,0 +1,53 @@
+// The second processor: two pieces of work at once, or one piece going on
+// behind the caller's back.  Where no thread can be had, the work is done
+// on the calling thread instead, so the result never depends on threads.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <thread>
+
+// Runs `other` on a second thread while this thread runs `mine`; both are
+// done on return.  Without a second thread, `other` runs first, here.
+template <class Other, class Mine>
+void
+run_two(Other &&other, Mine &&mine)
+{
+	std::thread helper;
+	try {
+		helper = std::thread(std::ref(other));
+	} catch (const std::exception &) {
+		other();
+	}
+	mine();
+	if (helper.joinable())
+		helper.join();
+}
+
+// Work started on a second thread, owned by whoever started it: it waits
+// for the work, or abandons it by ending the process, which never waits
+// for it nor destroys the handle.
+struct Background {
+	std::thread thread;
+};
+
+// Starts the work on a second thread, or does it now when there is none.
+template <class Work>
+Background
+start_background(Work work)
+{
+	Background started;
+	try {
+		started.thread = std::thread(work);
+	} catch (const std::exception &) {
+		work();
+	}
+	return started;
+}
+
+inline void
+wait_for(Background &work)
+{
+	if (work.thread.joinable())
+		work.thread.join();
+}
