@@ -279,3 +279,40 @@ TEST(FaultRun, HugeNumbersAndHundredsOfOptionLetters)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, whole.out);
 }
+
+// Whatever the address space allows, a run ends with its result or a
+// message and status 1, never by a signal, and the log keeps its header.
+TEST_F(MemoryRun, EveryLimitEndsWithAResultOrAMessage)
+{
+	std::vector<std::string> small, large;
+	for (int i = 0; i < 20; i++)
+		small.push_back(format("%6d", i) + rec_a.substr(6));
+	for (int i = 0; i < 200000; i++)
+		large.push_back(format("%6d", i) + rec_a.substr(6) + (i % 3 ? "x" : "y"));
+	struct Walk {
+		const std::vector<std::string> *records;
+		unsigned long from, to, step;
+	} walks[] = { { &small, 2 << 20, 24 << 20, 256 << 10 },
+		{ &large, 4 << 20, 96 << 20, 2 << 20 } };
+	for (const Walk &walk : walks) {
+		dir.write("a.txt", hash_listing(*walk.records));
+		std::vector<std::string> other(*walk.records);
+		other.erase(other.begin());
+		dir.write("b.txt", hash_listing(other));
+		for (bool to_file : { false, true }) {
+			std::vector<std::string> run_args = { "a.txt", "b.txt" };
+			if (to_file)
+				run_args.insert(run_args.end(), { "-o", "out.txt" });
+			for (unsigned long limit = walk.from; limit <= walk.to; limit += walk.step) {
+				unlink(dir.file("out.txt.log").c_str());
+				RunResult r = run_rowsift_limited(dir.path, run_args, limit);
+				// 127: the program could not even be started.
+				ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 127)
+				    << "limit " << limit << ", status " << r.status << "\n" << r.err;
+				if (to_file && r.status != 127)
+					EXPECT_EQ(dir.read("out.txt.log").rfind(log_opening, 0), 0u)
+					    << "limit " << limit;
+			}
+		}
+	}
+}

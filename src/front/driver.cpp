@@ -1,5 +1,7 @@
 #include "front/driver.h"
 
+#include <new>
+
 #include "compare/match.h"
 #include "compare/report.h"
 #include "front/options.h"
@@ -25,6 +27,9 @@ announce_listing(const Listing &l)
 void
 run_program(int argc, char **argv)
 {
+	// Memory that can't be had, wherever it is asked for, ends the run
+	// with the memory message and the files closed, never with an abort.
+	std::set_new_handler(fail_table_memory);
 	set_up_streams();
 	output_stream = stdout;
 	log_stream = stderr;
