@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/files.h"
+
 // Pointers to records inside a listing's buffer; grows when the loader
 // finds more lines than were counted.
 struct RecordTable {
@@ -18,7 +20,8 @@ struct RecordTable {
 struct Listing {
 	int number = 0;			// 1 or 2, in command-line order
 	const char *name = nullptr;	// as typed on the command line
-	int handle = -1;
+	int handle = -1;		// open to the end, to see the file change
+	InputIdentity identity;		// of the file when it was opened
 	uint64_t size = 0;
 	char *buffer = nullptr;		// the file, mapped read-only, then zeros
 	size_t buffer_size = 0;

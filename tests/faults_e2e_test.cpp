@@ -2,6 +2,7 @@
 // can't be written, hostile listings and command lines.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <random>
 #include <unistd.h>
 
@@ -315,4 +316,61 @@ TEST_F(MemoryRun, EveryLimitEndsWithAResultOrAMessage)
 			}
 		}
 	}
+}
+
+// A listing written to while it is compared: the run is held in its second
+// pass by a full stderr pipe, the file changes, and the run may not end
+// with a result.
+struct ChangingInput : testing::Test {
+	TempDir dir;
+	std::string a_text;
+	void SetUp() override
+	{
+		std::vector<std::string> records;
+		for (int i = 0; i < 200000; i++)
+			records.push_back(format("%6d", i) + rec_a.substr(6));
+		a_text = hash_listing(records);
+		dir.write("a.txt", a_text);
+		records.erase(records.begin() + 5);
+		dir.write("b.txt", hash_listing(records));
+	}
+	// Runs the comparison, holding it once listing 2 loads, and changes
+	// a.txt meanwhile.
+	RunResult run_changing(void (*change)(const std::string &path, const std::string &text))
+	{
+		HeldRun run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
+		read_until(run, "Processing b.txt");
+		change(dir.file("a.txt"), a_text);
+		return finish_held_run(run);
+	}
+};
+
+TEST_F(ChangingInput, RewrittenInPlaceIsNoResult)
+{
+	RunResult r = run_changing([](const std::string &path, const std::string &text) {
+		// The same file with one byte more near its start, same size.
+		std::string shifted = text.substr(0, 200) + "x" + text.substr(200, text.size() - 201);
+		int fd = open(path.c_str(), O_WRONLY);
+		ASSERT_EQ(pwrite(fd, shifted.data(), shifted.size(), 0), ssize_t(shifted.size()));
+		close(fd);
+	});
+	EXPECT_EQ(r.status, 1);
+	const std::string message = "\nInput file a.txt changed while it was compared\n";
+	EXPECT_EQ(r.err.substr(r.err.size() - message.size()), message);
+	EXPECT_EQ(r.out.find("Found"), std::string::npos) << r.out;
+	std::string log = dir.read("out.txt.log");
+	EXPECT_NE(log.find(message), std::string::npos) << log;
+	EXPECT_EQ(log.find(closing), std::string::npos) << log;
+}
+
+TEST_F(ChangingInput, TruncatedIsNoResult)
+{
+	RunResult r = run_changing([](const std::string &path, const std::string &text) {
+		ASSERT_EQ(truncate(path.c_str(), off_t(text.size() / 2)), 0);
+	});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_TRUE(r.err.find("\nCan't read a.txt file\n") != std::string::npos ||
+	    r.err.find("\nInput file a.txt changed while it was compared\n") != std::string::npos)
+	    << r.err.substr(r.err.size() - 200);
+	EXPECT_EQ(r.out.find("Found"), std::string::npos) << r.out;
 }

@@ -131,6 +131,56 @@ exec_rowsift(const std::vector<std::string> &args)
 	_exit(127);
 }
 
+HeldRun
+start_held_run(const std::string &dir, const std::vector<std::string> &args)
+{
+	HeldRun run;
+	run.out_path = dir + "/.stdout";
+	int err[2];
+	if (pipe(err) != 0)
+		return run;
+	fcntl(err[0], F_SETPIPE_SZ, 4096);
+	run.pid = fork();
+	if (run.pid == 0) {
+		setsid();
+		int in = open("/dev/null", O_RDONLY);
+		int out = open(run.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		dup2(in, 0);
+		dup2(out, 1);
+		dup2(err[1], 2);
+		close(err[0]);
+		if (chdir(dir.c_str()) != 0)
+			_exit(127);
+		exec_rowsift(args);
+	}
+	close(err[1]);
+	run.err = err[0];
+	return run;
+}
+
+void
+read_until(HeldRun &run, const std::string &text)
+{
+	char buffer[256];
+	ssize_t got;
+	while (run.err_text.find(text) == std::string::npos &&
+	    (got = read(run.err, buffer, sizeof buffer)) > 0)
+		run.err_text.append(buffer, size_t(got));
+}
+
+RunResult
+finish_held_run(HeldRun &run)
+{
+	RunResult result;
+	result.err = run.err_text + drain(run.err);
+	int status = 0;
+	waitpid(run.pid, &status, 0);
+	result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	result.out = drain(open(run.out_path.c_str(), O_RDONLY));
+	unlink(run.out_path.c_str());
+	return result;
+}
+
 RunResult
 run_rowsift_limited(const std::string &dir, const std::vector<std::string> &args,
     unsigned long address_space)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct RunResult {
@@ -36,6 +37,23 @@ RunResult run_rowsift_limited(const std::string &dir, const std::vector<std::str
 // As run_rowsift, with stderr going where stdout goes: out receives both
 // in the order they were written.
 RunResult run_rowsift_merged(const std::string &dir, const std::vector<std::string> &args);
+
+// A run whose stderr goes into a pipe of one page that is read only when
+// the test asks, so that the run stalls at a known point of its progress
+// text; stdout goes to a file.
+struct HeldRun {
+	pid_t pid = -1;
+	int err = -1;
+	std::string err_text;	// read so far
+	std::string out_path;
+};
+HeldRun start_held_run(const std::string &dir, const std::vector<std::string> &args);
+
+// Reads the run's stderr until it holds `text` (or ends).
+void read_until(HeldRun &run, const std::string &text);
+
+// Reads the rest of the run's stderr and waits for its end.
+RunResult finish_held_run(HeldRun &run);
 
 // Everything left to read on fd, up to its end.
 std::string read_rest(int fd);

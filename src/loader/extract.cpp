@@ -247,6 +247,18 @@ fail_read(const Listing &l)
 	fail("\nCan't read %s file\n", l.name);
 }
 
+void
+check_unchanged(const Listing &l)
+{
+	if (input_lost(l.buffer))
+		fail_read(l);
+	if (same_input(l.identity, identify_input(l.handle)))
+		return;
+	if (settings.output_requested)
+		write_text(log_stream, "\nInput file %s changed while it was compared\n", l.name);
+	fail("\nInput file %s changed while it was compared\n", l.name);
+}
+
 static size_t
 read_listing(Listing &l)
 {
@@ -255,8 +267,6 @@ read_listing(Listing &l)
 	// A file that shrank since it was sized is read as far as it goes now.
 	uint64_t size = l.mapped_when_counted ? l.size : std::min(l.size, input_size(l.handle));
 	bool mapped = l.mapped_when_counted || map_input(l.handle, l.buffer, size);
-	close_input(l.handle);
-	l.handle = -1;
 	if (!mapped)
 		fail_read(l);
 	erase_transient(message);

@@ -89,7 +89,7 @@ static void
 take_buffer(Listing &l, KeptMap &kept)
 {
 	l.buffer_size = buffer_size_for(l.size);
-	if (kept.buffer && same_input(kept.identity, identify_input(l.handle))) {
+	if (kept.buffer && same_input(kept.identity, l.identity)) {
 		l.buffer = kept.buffer;
 		l.mapped_when_counted = true;
 		kept.buffer = nullptr;
@@ -109,7 +109,8 @@ open_listing(Listing &l)
 	if (l.handle < 0)
 		fail("\nCan't open %s file\n", l.name);
 	write_error("\nOpened %s\n", l.name);
-	l.size = input_size(l.handle);
+	l.identity = identify_input(l.handle);
+	l.size = l.identity.size;
 	if (l.size >> 32) {
 		write_text(stdout, "\nInput file %s is too large.\n", l.name);
 		write_text(stdout, " Please find a way of reducing it size\n");

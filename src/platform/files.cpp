@@ -45,8 +45,10 @@ identify_input(int handle)
 	id.device = uint64_t(st.st_dev);
 	id.inode = uint64_t(st.st_ino);
 	id.size = uint64_t(st.st_size);
-	id.changed_seconds = int64_t(st.st_mtim.tv_sec);
-	id.changed_nanoseconds = int64_t(st.st_mtim.tv_nsec);
+	id.modified_seconds = int64_t(st.st_mtim.tv_sec);
+	id.modified_nanoseconds = int64_t(st.st_mtim.tv_nsec);
+	id.changed_seconds = int64_t(st.st_ctim.tv_sec);
+	id.changed_nanoseconds = int64_t(st.st_ctim.tv_nsec);
 	return id;
 }
 
@@ -54,6 +56,8 @@ bool
 same_input(const InputIdentity &a, const InputIdentity &b)
 {
 	return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+	    a.modified_seconds == b.modified_seconds &&
+	    a.modified_nanoseconds == b.modified_nanoseconds &&
 	    a.changed_seconds == b.changed_seconds && a.changed_nanoseconds == b.changed_nanoseconds;
 }
 

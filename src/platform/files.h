@@ -16,6 +16,10 @@ struct InputIdentity {
 	uint64_t device = 0;
 	uint64_t inode = 0;
 	uint64_t size = 0;
+	int64_t modified_seconds = 0;
+	int64_t modified_nanoseconds = 0;
+	// A write that keeps the modification time (touch -r) still moves the
+	// change time.
 	int64_t changed_seconds = 0;
 	int64_t changed_nanoseconds = 0;
 };
