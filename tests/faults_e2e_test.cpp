@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <csignal>
 #include <random>
 #include <unistd.h>
 
@@ -167,15 +168,22 @@ TEST_F(FullDiskRun, OutputFileFailsInTheMiddleOfAPass)
 	EXPECT_NE(log.find("Input file #2:   b.txt  2 records\n"), std::string::npos);
 }
 
-TEST_F(FullDiskRun, LogFileFailsAndTheOutputFileIsStillComplete)
+TEST_F(FullDiskRun, LogFileThatCantTakeItsHeaderEndsTheRunAtOnce)
 {
 	on_full_disk("out.txt.log");
 	RunResult r = run();
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(count_of(r.err, "Can't write"), 1u);
-	EXPECT_NE(r.err.find(failure("out.txt.log")), std::string::npos) << r.err;
-	EXPECT_EQ(dir.read("out.txt"), "in file: a.txt |not in file: b.txt |" + rec_a + "\n"
-	    "in file: b.txt |not in file: a.txt |" + rec_c + "\n");
+	EXPECT_EQ(r.err, failure("out.txt.log"));
+	EXPECT_EQ(dir.read("out.txt"), "");
+}
+
+TEST_F(FullDiskRun, ConsoleThatCantBeWrittenIsAFailure)
+{
+	int full = open("/dev/full", O_WRONLY);
+	RunResult r = run_rowsift_with_stdout(dir.path, { "a.txt", "b.txt" }, full);
+	close(full);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(count_of(r.err, "\nCan't write the standard output\n"), 1u) << r.err;
 }
 
 TEST_F(FullDiskRun, BothFailingIsReportedOnce)
@@ -373,4 +381,64 @@ TEST_F(ChangingInput, TruncatedIsNoResult)
 	    r.err.find("\nInput file a.txt changed while it was compared\n") != std::string::npos)
 	    << r.err.substr(r.err.size() - 200);
 	EXPECT_EQ(r.out.find("Found"), std::string::npos) << r.out;
+}
+
+// Runs ended from outside: what they wrote stays, in whole lines.
+struct StoppedRun : ChangingInput {
+	// The lines of an output file, each checked to be a whole mismatch line.
+	static size_t whole_lines(const std::string &text)
+	{
+		size_t lines = 0;
+		for (size_t at = 0; at < text.size(); lines++) {
+			size_t end = text.find('\n', at);
+			if (end == std::string::npos)
+				return size_t(-1);
+			EXPECT_EQ(text.compare(at, 8, "in file:"), 0) << text.substr(at, end - at);
+			at = end + 1;
+		}
+		return lines;
+	}
+};
+
+TEST_F(StoppedRun, TermAfterTheRecordsKeepsThemAndTheLog)
+{
+	HeldRun run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
+	// Held in the second pass, whose counters come after its records
+	// with -o.
+	read_until(run, "Compare file records in 1 not in 2");
+	kill(run.pid, SIGTERM);
+	RunResult r = finish_held_run(run);
+	EXPECT_EQ(r.status, 128 + SIGTERM);
+	EXPECT_EQ(whole_lines(dir.read("out.txt")), 1u);
+	std::string log = dir.read("out.txt.log");
+	EXPECT_EQ(log.rfind(log_opening, 0), 0u) << log;
+	EXPECT_NE(log.find(" *****  Comparing records in 2 not in 1"), std::string::npos) << log;
+	EXPECT_EQ(log.find(closing), std::string::npos) << log;
+}
+
+TEST_F(StoppedRun, InterruptWhileLoadingKeepsWhatTheLogWasGiven)
+{
+	HeldRun run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
+	read_until(run, "Processing b.txt");
+	kill(run.pid, SIGINT);
+	RunResult r = finish_held_run(run);
+	EXPECT_EQ(r.status, 128 + SIGINT);
+	EXPECT_EQ(r.out.find("Found"), std::string::npos) << r.out;
+	std::string log = dir.read("out.txt.log");
+	EXPECT_NE(log.find("Input file #1:   a.txt  200000 records\n"), std::string::npos) << log;
+}
+
+TEST_F(StoppedRun, ClosedConsolePipeIsAFailureAndTheFilesAreKept)
+{
+	int console[2];
+	ASSERT_EQ(pipe(console), 0);
+	close(console[0]);
+	RunResult r = run_rowsift_with_stdout(dir.path, { "a.txt", "b.txt", "-o", "out.txt" },
+	    console[1]);
+	close(console[1]);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(count_of(r.err, "\nCan't write the standard output\n"), 1u) << r.err;
+	std::string log = dir.read("out.txt.log");
+	EXPECT_EQ(log.rfind(log_opening, 0), 0u) << log;
+	EXPECT_NE(log.find("Input file #1:   a.txt  200000 records\n"), std::string::npos) << log;
 }

@@ -71,7 +71,8 @@ drain(int fd)
 
 static RunResult
 run_in(const std::string &dir, const std::vector<std::string> &args,
-    const std::vector<std::string> &env, unsigned long address_space, bool merged = false)
+    const std::vector<std::string> &env, unsigned long address_space, bool merged = false,
+    int stdout_fd = -1)
 {
 	// Both outputs go to files, so neither pipe can fill up and stall.
 	std::string out_path = dir + "/.stdout", err_path = dir + "/.stderr";
@@ -84,7 +85,7 @@ run_in(const std::string &dir, const std::vector<std::string> &args,
 		int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		dup2(in, 0);
-		dup2(out, 1);
+		dup2(stdout_fd >= 0 ? stdout_fd : out, 1);
 		dup2(merged ? out : err, 2);
 		if (chdir(dir.c_str()) != 0)
 			_exit(127);
@@ -111,6 +112,12 @@ run_rowsift(const std::string &dir, const std::vector<std::string> &args,
     const std::vector<std::string> &env)
 {
 	return run_in(dir, args, env, 0);
+}
+
+RunResult
+run_rowsift_with_stdout(const std::string &dir, const std::vector<std::string> &args, int fd)
+{
+	return run_in(dir, args, {}, 0, false, fd);
 }
 
 RunResult

@@ -55,6 +55,10 @@ void read_until(HeldRun &run, const std::string &text);
 // Reads the rest of the run's stderr and waits for its end.
 RunResult finish_held_run(HeldRun &run);
 
+// As run_rowsift, with stdout going to fd (out stays empty).
+RunResult run_rowsift_with_stdout(const std::string &dir, const std::vector<std::string> &args,
+    int fd);
+
 // Everything left to read on fd, up to its end.
 std::string read_rest(int fd);
 

@@ -128,6 +128,7 @@ report_missing(int direction, const CompareField &field)
 		uint64_t place = places.empty() ? 0 : places[t];
 		for (; next_progress <= place && next_progress < scanned.count; next_progress += step)
 			show_progress(long(next_progress));
+		stop_if_asked();
 		report_record(direction, scanned.table.entries[t], field, scanned.name, other.name);
 	}
 	for (; next_progress < scanned.count; next_progress += step)

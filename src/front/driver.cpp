@@ -12,6 +12,7 @@
 #include "output/messages.h"
 #include "output/outputs.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "run_state.h"
 
 static void
@@ -35,7 +36,9 @@ run_program(int argc, char **argv)
 	log_stream = stderr;
 	if (parse_options(argc, argv) < 3)
 		show_usage();
+	watch_stop_signals();
 	prepare_inputs(argv);
+	stop_if_asked();
 	Listing &first = listings[0];
 	Listing &second = listings[1];
 
@@ -49,12 +52,14 @@ run_program(int argc, char **argv)
 	Background fill = start_matching(first, field);
 	erase_transient(sorting);
 
+	stop_if_asked();
 	load_listing(second, first.record_length, false);
 	field = select_field(second, field);
 	announce_listing(second);
 	sorting = write_error("Sorting records");
 	finish_matching(fill, first, second, field);
 	erase_transient(sorting);
+	stop_if_asked();
 
 	// Nothing is reported from a file that changed while it was read,
 	// and no result from one that changed before the total.
@@ -64,8 +69,10 @@ run_program(int argc, char **argv)
 	int mismatch_total = 0;
 	if (settings.report_first_missing)
 		mismatch_total += report_missing(1, field);
+	stop_if_asked();
 	if (settings.report_second_missing)
 		mismatch_total += report_missing(2, field);
+	stop_if_asked();
 	for (const Listing &l : listings)
 		check_unchanged(l);
 	write_text(stdout, "\n\nFound %d mismatches\n", mismatch_total);

@@ -1,9 +1,11 @@
 #include "output/messages.h"
 
 #include <cstdarg>
+#include <stdio_ext.h>
 #include <string>
 
 #include "platform/process.h"
+#include "platform/signals.h"
 #include "run_state.h"
 
 static char stdout_buffer[1 << 16];
@@ -35,15 +37,37 @@ report_write_failure(const char *name)
 	end_process(1);
 }
 
+// Set once stdout failed: the failure is reported once, and what could
+// not be written is not tried again.
+static bool console_failed;
+
+[[noreturn]] static void
+report_console_failure()
+{
+	console_failed = true;
+	__fpurge(stdout);
+	write_error("\nCan't write the standard output\n");
+	end_run(1);
+}
+
+static void
+flush_console()
+{
+	if (!console_failed && fflush(stdout) != 0)
+		report_console_failure();
+}
+
 static int
 write_args(FILE *stream, const char *format, va_list args)
 {
 	if (stream == stderr)
-		fflush(stdout);
+		flush_console();
 	int written = vfprintf(stream, format, args);
 	if (written < 0) {
 		if (const char *name = file_name_of(stream))
 			report_write_failure(name);
+		if (stream == stdout && !console_failed)
+			report_console_failure();
 		return 0;
 	}
 	return written;
@@ -111,7 +135,17 @@ end_run(int status)
 {
 	close_file_stream(log_stream, stderr);
 	close_file_stream(output_stream, stdout);
+	flush_console();
+	if (int signal = stop_signal())
+		end_by_signal(signal);
 	end_process(status);
+}
+
+void
+stop_if_asked()
+{
+	if (stop_signal())
+		end_run(1);
 }
 
 void

@@ -35,8 +35,12 @@ void close_checked(FILE *stream);
 void close_file_stream(FILE *&stream, FILE *console);
 
 // Ends the run with the status: the output and log files are closed first
-// and checked, so that a run that failed to write them says so.
+// and checked, and so is stdout, so that a run that failed to write them
+// says so.  A run that a signal asked to stop ends by that signal.
 [[noreturn]] void end_run(int status);
+
+// Ends the run, as end_run, when a signal asked it to stop.
+void stop_if_asked();
 
 // Writes the message to stderr and ends the run with status 1.
 [[noreturn]] void fail(const char *format, ...)

@@ -21,7 +21,9 @@ open_outputs(int argc, char **argv)
 	output_stream = open_for_appending(settings.output_path);
 	settings.log_path = settings.output_path + ".log";
 	log_stream = open_for_appending(settings.log_path);
+	// The header is in the file from now on, whatever ends the run.
 	write_log_header(argc, argv);
+	flush_checked(log_stream);
 }
 
 void
