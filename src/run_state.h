@@ -46,6 +46,8 @@ struct RunSettings {
 	int no_headers = 0;
 	int field_start = 0;
 	int field_length = 0;
+	int field_given = 0;		// -d, -l or -w was given
+	int change_report = 0;
 	int to_printer = 0;
 	int output_requested = 0;
 	std::string output_path;

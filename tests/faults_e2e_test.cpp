@@ -318,9 +318,10 @@ TEST_F(MemoryRun, EveryLimitEndsWithAResultOrAMessage)
 				// 127: the program could not even be started.
 				ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 127)
 				    << "limit " << limit << ", status " << r.status << "\n" << r.err;
-				if (to_file && r.status != 127)
+				if (to_file && r.status != 127) {
 					EXPECT_EQ(dir.read("out.txt.log").rfind(log_opening, 0), 0u)
 					    << "limit " << limit;
+				}
 			}
 		}
 	}

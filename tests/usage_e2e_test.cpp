@@ -226,4 +226,30 @@ TEST(Usage, OutputFilesOpenedBeforeABadLetterAreKept)
 	EXPECT_NE(dir.read("out.txt.log"), "");
 }
 
+// Alone on the command line, --help and --version answer on stdout with
+// status 0; anywhere else a leading "-" still means the usage screens,
+// and c and C are option letters now.
+TEST(Usage, HelpAndVersionAloneAnswerOnStdout)
+{
+	TempDir dir;
+	RunResult help = run_rowsift(dir.path, { "--help" });
+	EXPECT_EQ(help.status, 0);
+	EXPECT_EQ(help.err, "");
+	EXPECT_EQ(help.out, usage_page(1) + usage_page(2) + usage_page(3) + usage_page(4) +
+	    usage_page(5) + "\n\nThe manual page describes every option, the listing format,"
+	    " the files\nwritten and the exit status: man rowsift\n");
+	RunResult version = run_rowsift(dir.path, { "--version" });
+	EXPECT_EQ(version.status, 0);
+	EXPECT_EQ(version.out, "rowsift " ROWSIFT_VERSION "\n");
+	for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+	    { "--help", "a.txt", "b.txt" }, { "a.txt", "--version" }, { "-h" }, { "-c" } }) {
+		RunResult r = run_rowsift(dir.path, args);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.err, usage_text()) << args[0];
+	}
+	dir.write("a.txt", hash_listing({ "12345678" }));
+	RunResult upper = run_rowsift(dir.path, { "a.txt", "a.txt", "-C" });
+	EXPECT_EQ(upper.err.find("CAVEAT"), std::string::npos);
+}
+
 }	// namespace

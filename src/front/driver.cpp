@@ -1,7 +1,9 @@
 #include "front/driver.h"
 
+#include <cstring>
 #include <new>
 
+#include "compare/change_report.h"
 #include "compare/match.h"
 #include "compare/report.h"
 #include "front/options.h"
@@ -25,6 +27,21 @@ announce_listing(const Listing &l)
 		    "Input file #%d:   %s  %ld records\n\n", l.number, l.name, long(l.count));
 }
 
+static void
+report_mismatches(const CompareField &field)
+{
+	int mismatch_total = 0;
+	if (settings.report_first_missing)
+		mismatch_total += report_missing(1, field);
+	stop_if_asked();
+	if (settings.report_second_missing)
+		mismatch_total += report_missing(2, field);
+	stop_if_asked();
+	for (const Listing &l : listings)
+		check_unchanged(l);
+	write_text(stdout, "\n\nFound %d mismatches\n", mismatch_total);
+}
+
 void
 run_program(int argc, char **argv)
 {
@@ -34,8 +51,14 @@ run_program(int argc, char **argv)
 	set_up_streams();
 	output_stream = stdout;
 	log_stream = stderr;
+	// Alone on the command line these two are no file names.
+	if (argc == 2 && strcmp(argv[1], "--help") == 0)
+		show_help();
+	if (argc == 2 && strcmp(argv[1], "--version") == 0)
+		show_version();
 	if (parse_options(argc, argv) < 3)
 		show_usage();
+	refuse_conflicting_options();
 	watch_stop_signals();
 	prepare_inputs(argv);
 	stop_if_asked();
@@ -66,16 +89,10 @@ run_program(int argc, char **argv)
 	for (const Listing &l : listings)
 		check_unchanged(l);
 	write_text(stdout, "\n");
-	int mismatch_total = 0;
-	if (settings.report_first_missing)
-		mismatch_total += report_missing(1, field);
-	stop_if_asked();
-	if (settings.report_second_missing)
-		mismatch_total += report_missing(2, field);
-	stop_if_asked();
-	for (const Listing &l : listings)
-		check_unchanged(l);
-	write_text(stdout, "\n\nFound %d mismatches\n", mismatch_total);
+	if (settings.change_report)
+		report_changes(field);
+	else
+		report_mismatches(field);
 	for (Listing &l : listings) {
 		unmap_input(l.buffer, l.buffer_size);
 		l.buffer = nullptr;

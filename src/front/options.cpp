@@ -99,15 +99,20 @@ apply_letters(int argc, char **argv, int &i)
 		case 'x': case 'X':
 			settings.no_headers = 1;
 			break;
+		case 'c': case 'C':
+			settings.change_report = 1;
+			break;
 		case 'd': case 'D':
 			if (!(value = take_value(rest, argc, argv, i)))
 				show_usage();
 			settings.field_start = number_option(arg[j], value);
+			settings.field_given = 1;
 			return;
 		case 'l': case 'L': case 'w': case 'W':
 			if (!(value = take_value(rest, argc, argv, i)))
 				show_usage();
 			settings.field_length = number_option(arg[j], value);
+			settings.field_given = 1;
 			return;
 		case 'o': case 'O':
 			output_option(arg[j], rest, argc, argv, i);
@@ -127,4 +132,13 @@ parse_options(int argc, char **argv)
 	for (int i = first; i < argc && starts_option(argv[i]); i++)
 		apply_letters(argc, argv, i);
 	return first;
+}
+
+void
+refuse_conflicting_options()
+{
+	// The change report pairs whole records by their hash and path columns.
+	if (settings.change_report && (settings.field_given || settings.hash_field))
+		fail("\nOption -c takes the hash and the path from each record: it can't be"
+		    " combined with -d, -l or -h\n");
 }

@@ -9,3 +9,6 @@ int parse_options(int argc, char **argv);
 // A number read as atoi reads it: blanks, a sign, digits up to the first
 // other character; no digits read as 0.  Saturates instead of overflowing.
 int read_number(const char *text);
+
+// Ends the run with status 1 when the options given can't go together.
+void refuse_conflicting_options();

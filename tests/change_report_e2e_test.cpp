@@ -1,0 +1,175 @@
+// The change report (-c): records paired by path and by hash.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_helper.h"
+
+namespace {
+
+// A record in the layout of the bundled examples, 100 characters long.
+std::string
+rec(const std::string &hash, const std::string &path, const std::string &time = "02:52")
+{
+	std::string r = "   5433112|03/13/2019|" + time + "| " + hash + " | " + path;
+	return r + std::string(100 - r.size(), ' ');
+}
+
+std::string
+hash_of(char c)
+{
+	return std::string(32, c);
+}
+
+struct ChangeRun : testing::Test {
+	TempDir dir;
+	void listings(const std::vector<std::string> &one, const std::vector<std::string> &two)
+	{
+		dir.write("one.txt", hash_listing(one));
+		dir.write("two.txt", hash_listing(two));
+	}
+	RunResult run(std::vector<std::string> options = {})
+	{
+		options.insert(options.begin(), { "one.txt", "two.txt", "-c" });
+		return run_rowsift(dir.path, options);
+	}
+	static std::string report(long n1, long n2, const std::string &lines, const std::string &total)
+	{
+		return format("\nInput file #1:   one.txt  %ld records\nInput file #2:   two.txt  %ld records\n\n",
+		    n1, n2) + lines + "\n" + total + "\n";
+	}
+};
+
+// A tree changed in every way the report names.
+const std::vector<std::string> monday = {
+	rec(hash_of('1'), "docs/manual.pdf"),
+	rec(hash_of('2'), "tools/setup.exe"),
+	rec(hash_of('3'), "projects/old-notes.txt"),
+	rec(hash_of('4'), "projects/notes.txt"),
+	rec(hash_of('5'), "same/a.bin"),
+	rec(hash_of('5'), "same/b.bin"),
+	rec(hash_of('6'), "kept.txt"),
+	rec(hash_of('7'), "dir/rename-me.txt"),
+};
+const std::vector<std::string> friday = {
+	rec(hash_of('A'), "docs/manual.pdf"),
+	rec(hash_of('2'), "tools/install/setup.exe"),
+	rec(hash_of('8'), "docs/changes.txt"),
+	rec(hash_of('4'), "projects/notes.txt", "03:00"),
+	rec(hash_of('5'), "same/a.bin"),
+	rec(hash_of('5'), "other/b.bin"),
+	rec(hash_of('6'), "kept.txt"),
+	rec(hash_of('7'), "dir/renamed.txt"),
+};
+
+} // namespace
+
+TEST_F(ChangeRun, EveryKindOfChangeSortedByPath)
+{
+	listings(monday, friday);
+	RunResult r = run();
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, report(8, 8,
+	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
+	    "added    docs/changes.txt\n"
+	    "changed  docs/manual.pdf\n"
+	    "touched  projects/notes.txt\n"
+	    "removed  projects/old-notes.txt\n"
+	    "moved    same/b.bin -> other/b.bin\n"
+	    "moved    tools/setup.exe -> tools/install/setup.exe\n",
+	    "1 changed, 3 moved, 1 added, 1 removed, 1 touched"));
+}
+
+TEST_F(ChangeRun, OneSideOnly)
+{
+	listings(monday, friday);
+	RunResult gone = run({ "-1" });
+	EXPECT_EQ(gone.out.find("added "), std::string::npos) << gone.out;
+	EXPECT_NE(gone.out.find("removed  projects/old-notes.txt\n"), std::string::npos);
+	EXPECT_NE(gone.out.find("1 changed, 3 moved, 0 added, 1 removed, 1 touched\n"),
+	    std::string::npos) << gone.out;
+	RunResult arrived = run({ "-2" });
+	EXPECT_EQ(arrived.out.find("removed "), std::string::npos) << arrived.out;
+	EXPECT_NE(arrived.out.find("1 changed, 3 moved, 1 added, 0 removed, 1 touched\n"),
+	    std::string::npos) << arrived.out;
+}
+
+TEST_F(ChangeRun, IgnoringCaseAppliesToPathAndHash)
+{
+	std::string lower(32, 'a');
+	listings({ rec(hash_of('A'), "Docs/Manual.pdf"), rec(hash_of('B'), "x.txt") },
+	    { rec(lower, "docs/manual.pdf", "03:00"), rec(hash_of('C'), "X.TXT") });
+	EXPECT_EQ(run().out, report(2, 2,
+	    "removed  Docs/Manual.pdf\n"
+	    "added    X.TXT\n"
+	    "added    docs/manual.pdf\n"
+	    "removed  x.txt\n",
+	    "0 changed, 0 moved, 2 added, 2 removed, 0 touched"));
+	EXPECT_EQ(run({ "-i" }).out, report(2, 2,
+	    "touched  Docs/Manual.pdf\n"
+	    "changed  x.txt\n",
+	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
+}
+
+TEST_F(ChangeRun, UnreadableFilesNeverPairAsMoves)
+{
+	std::string unreadable = "00000000" + std::string(24, '?');
+	listings({ rec(unreadable, "a.txt") }, { rec(unreadable, "b.txt") });
+	EXPECT_EQ(run().out, report(1, 1, "removed  a.txt\nadded    b.txt\n",
+	    "0 changed, 0 moved, 1 added, 1 removed, 0 touched"));
+}
+
+TEST_F(ChangeRun, IntoTheOutputFileWithTheTotalInTheLog)
+{
+	listings(monday, friday);
+	RunResult r = run({ "-o", "changes.txt" });
+	EXPECT_EQ(r.status, 0);
+	std::string total = "1 changed, 3 moved, 1 added, 1 removed, 1 touched\n";
+	EXPECT_EQ(r.out, report(8, 8, "", total.substr(0, total.size() - 1)));
+	std::string file = dir.read("changes.txt");
+	EXPECT_EQ(file.rfind("moved    dir/rename-me.txt -> dir/renamed.txt\n", 0), 0u) << file;
+	EXPECT_EQ(file.find(total), std::string::npos);
+	std::string log = dir.read("changes.txt.log");
+	EXPECT_NE(log.find("Input file #2:   two.txt  8 records\n\n" + total), std::string::npos)
+	    << log;
+}
+
+TEST_F(ChangeRun, RefusedWhereTheRecordsHoldNoHashOrNoPath)
+{
+	listings(monday, friday);
+	for (const std::vector<std::string> &field : { std::vector<std::string>{ "-h" },
+	    { "-d", "3" }, { "-l", "0" }, { "-w", "40" } }) {
+		RunResult r = run(field);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.err, "\nOption -c takes the hash and the path from each record: it can't"
+		    " be combined with -d, -l or -h\n");
+	}
+	// The other system's "HASH | path" records: the hash search begins
+	// past the first blank, in the path.
+	std::string bare = hash_of('1') + " | c:\\docs\\report.doc";
+	listings({ bare }, { bare });
+	RunResult no_hash = run();
+	EXPECT_EQ(no_hash.status, 1);
+	EXPECT_NE(no_hash.err.find("\nNo hash value found in the first record of one.txt\n"),
+	    std::string::npos) << no_hash.err;
+	std::string pathless = "   5433112|03/13/2019|02:52| " + hash_of('1') + "   ";
+	listings({ pathless }, { pathless });
+	RunResult no_path = run();
+	EXPECT_EQ(no_path.status, 1);
+	EXPECT_NE(no_path.err.find("\nNo path after the hash in the first record of one.txt\n"),
+	    std::string::npos) << no_path.err;
+}
+
+TEST(Change, BundledExamples)
+{
+	RunResult r = run_rowsift(EXAMPLES_DIR, { "before.txt", "after.txt", "-c" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "\nInput file #1:   before.txt  20 records\n"
+	    "Input file #2:   after.txt  20 records\n\n"
+	    "added    c:\\docs\\changes.txt\n"
+	    "removed  c:\\docs\\manual.pdf\n"
+	    "changed  c:\\projects\\notes.txt\n"
+	    "changed  c:\\tools\\setup.exe\n"
+	    "\n2 changed, 0 moved, 1 added, 1 removed, 0 touched\n");
+}
