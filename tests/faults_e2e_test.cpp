@@ -279,3 +279,20 @@ TEST(FaultRun, HugeNumbersAndHundredsOfOptionLetters)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, whole.out);
 }
+
+// A file of 4 GiB or more is refused at once, before both files are
+// counted: a sparse one would take minutes and gigabytes to count.
+TEST(FaultRun, FileOf4GiBIsRefusedBeforeItIsCounted)
+{
+	TempDir dir;
+	dir.write("a.txt", hash_listing({ rec_a }));
+	dir.write("huge.txt", "");
+	ASSERT_EQ(truncate(dir.file("huge.txt").c_str(), off_t(4) << 30), 0);
+	for (const std::vector<std::string> &args : { std::vector<std::string>{ "huge.txt", "a.txt" },
+	    std::vector<std::string>{ "a.txt", "huge.txt" } }) {
+		RunResult r = run_rowsift(dir.path, args);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.err, "\n\nOpened huge.txt\n");
+		EXPECT_EQ(r.out, "\nInput file huge.txt is too large.\n Please find a way of reducing it size\n");
+	}
+}

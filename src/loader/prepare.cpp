@@ -227,6 +227,40 @@ give_buffer(Listing &l, CountedMap &kept)
 	kept.buffer = nullptr;
 }
 
+// Offsets within a listing are kept in 32 bits.
+static bool
+too_large(uint64_t size)
+{
+	return size >> 32;
+}
+
+[[noreturn]] static void
+fail_too_large(const char *name)
+{
+	write_text(stdout, "\nInput file %s is too large.\n", name);
+	write_text(stdout, " Please find a way of reducing it size\n");
+	end_process(release_inputs(1));
+}
+
+// A file too large to load is refused before it is counted: counting a
+// huge sparse file takes minutes and gigabytes of memory.  A file that
+// can't be opened is left to the count, which reports it.
+static void
+refuse_too_large_inputs(char **argv)
+{
+	for (int i = 1; i <= 2; i++) {
+		int fd = open_input(argv[i]);
+		if (fd < 0)
+			continue;
+		uint64_t size = input_size(fd);
+		close_input(fd);
+		if (too_large(size)) {
+			write_error("\nOpened %s\n", argv[i]);
+			fail_too_large(argv[i]);
+		}
+	}
+}
+
 static void
 open_listing(Listing &l, bool second)
 {
@@ -237,11 +271,8 @@ open_listing(Listing &l, bool second)
 	}
 	write_error("\nOpened %s\n", l.name);
 	l.size = input_size(l.handle);
-	if (l.size >> 32) {
-		write_text(stdout, "\nInput file %s is too large.\n", l.name);
-		write_text(stdout, " Please find a way of reducing it size\n");
-		end_process(release_inputs(1));
-	}
+	if (too_large(l.size))
+		fail_too_large(l.name);
 	int message = write_error(" Getting memory of %lld to process %s",
 	    (long long)l.size, l.name);
 	fflush(stdout);
@@ -259,6 +290,7 @@ prepare_inputs(char **argv)
 	listings[0].name = argv[1];
 	listings[1].name = argv[2];
 	write_error("\n");
+	refuse_too_large_inputs(argv);
 	uint64_t capacity;
 	count_inputs(argv, capacity);
 	allocate_tables(capacity);
