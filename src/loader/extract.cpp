@@ -1,6 +1,7 @@
 #include "loader/extract.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,18 @@ first_record_copy(Listing &l, const char *record, size_t own_length, size_t reco
 	return copy;
 }
 
+// Record lengths are ints throughout; a longer record is refused rather
+// than reported with a length that wrapped around.
+static void
+refuse_overlong_records(const Listing &l, size_t record_length)
+{
+	if (record_length <= size_t(INT_MAX))
+		return;
+	write_error("\nThe records of %s are %zu characters long, more than the %d"
+	    " a record may have\n", l.name, record_length, INT_MAX);
+	end_process(1);
+}
+
 static void
 check_record_length(int record_length)
 {
@@ -252,6 +265,7 @@ extract_records(Listing &l, size_t n, bool two_threads)
 	size_t end = line_end(data, n, pos);
 	pos = next_line(data, n, end);
 	size_t record_length = line_end(data, n, pos) - pos;
+	refuse_overlong_records(l, record_length);
 	check_record_length(int(record_length));
 	if (settings.no_headers)
 		add_record(l.table, l.count, first_record_copy(l, data, first_end, record_length));
