@@ -1,8 +1,13 @@
 // The output file, the log file beside it and the print command.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <regex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "run_helper.h"
 
@@ -174,3 +179,52 @@ TEST_F(OutputRun, PrinterFormatKeepsTheLastCharacter)
 	run_rowsift(dir.path, { "a.txt", "b.txt", "-1O", "p.txt" }, { "PATH=/nonexistent" });
 	EXPECT_EQ(dir.read("p.txt"), "in file: a.txt |not in file: b.txt |" + std::string(75, 'q') + "\nE\n\n");
 }
+
+namespace {
+
+// Runs rowsift in a child of its own after `adjust` has changed what the
+// child starts with: stdout and stderr go to files first, as run_rowsift
+// sends them.
+RunResult
+run_adjusted(const TempDir &dir, const std::vector<std::string> &args, void (*adjust)(const TempDir &))
+{
+	pid_t pid = fork();
+	if (pid == 0) {
+		int out = open(dir.file(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int err = open(dir.file(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.path.c_str()) != 0)
+			_exit(127);
+		close(out);
+		close(err);
+		adjust(dir);
+		exec_rowsift(args);
+	}
+	int status = 0;
+	waitpid(pid, &status, 0);
+	RunResult r;
+	r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	r.out = dir.read(".stdout");
+	r.err = dir.read(".stderr");
+	return r;
+}
+
+} // namespace
+
+// A closed stdout or stderr is taken by no file of the run: the output
+// file gets the mismatch lines alone, the log its block alone.
+TEST_F(OutputRun, ClosedConsoleLeavesTheOutputFilesAsTheyWouldBe)
+{
+	std::vector<std::string> args = { "a.txt", "b.txt", "-o", "out.txt" };
+	std::string lines = "in file: a.txt |not in file: b.txt |" + rec_a + "\n"
+	    "in file: b.txt |not in file: a.txt |" + rec_c + "\n";
+	for (auto adjust : { +[](const TempDir &) { close(2); }, +[](const TempDir &) { close(1); },
+	    +[](const TempDir &) { close(0); close(1); close(2); } }) {
+		unlink(dir.file("out.txt").c_str());
+		unlink(dir.file("out.txt.log").c_str());
+		RunResult r = run_adjusted(dir, args, adjust);
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(dir.read("out.txt"), lines);
+		EXPECT_EQ(without_time_lines(dir.read("out.txt.log")), log_block(args));
+	}
+}
+
