@@ -321,3 +321,26 @@ TEST_F(OutputRun, OutputFileThatIsAListingAFifoOrASocketIsRefused)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_NE(dir.read("null.log"), "");
 }
+
+// A current directory that is gone leaves no full name for the output
+// file: the run ends before writing anything anywhere.
+TEST_F(OutputRun, OutputFileInADirectoryThatIsGone)
+{
+	std::string name = format("rowsift-gone-%d.txt", int(getpid()));
+	ASSERT_FALSE(access(("/" + name).c_str(), F_OK) == 0) << "/" << name << " is there already";
+	RunResult r = run_adjusted(dir, { dir.file("a.txt"), dir.file("b.txt"), "-o", name },
+	    [](const TempDir &d) {
+		    if (mkdir(d.file("gone").c_str(), 0755) != 0 || chdir(d.file("gone").c_str()) != 0 ||
+			rmdir(d.file("gone").c_str()) != 0)
+			    _exit(127);
+	    });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "\nCan't open output file " + name + "\n");
+	EXPECT_EQ(r.out, "");
+	bool written = access(("/" + name).c_str(), F_OK) == 0;
+	EXPECT_FALSE(written);
+	if (written) {
+		unlink(("/" + name).c_str());
+		unlink(("/" + name + ".log").c_str());
+	}
+}

@@ -76,6 +76,9 @@ output_option(char letter, const char *rest, int argc, char **argv, int &i)
 		name = argv[++i];
 	}
 	settings.output_path = full_path(name);
+	// Nothing is written but where the name says.
+	if (settings.output_path.empty())
+		refuse_output_file(name);
 	open_outputs(argc, argv);
 }
 
