@@ -4,8 +4,8 @@
 int
 main(int argc, char **argv)
 {
-	// Without a descriptor for /dev/null the run can't be kept apart from
-	// its own files.
+	// A closed stdout or stderr would be taken by the output file; with no
+	// /dev/null to put in its place, the run doesn't start.
 	if (!open_standard_descriptors())
 		return 1;
 	run_program(argc, argv);

@@ -76,7 +76,8 @@ output_option(char letter, const char *rest, int argc, char **argv, int &i)
 		name = argv[++i];
 	}
 	settings.output_path = full_path(name);
-	// Nothing is written but where the name says.
+	// A relative name in a directory that can't be named has no certain
+	// place to go.
 	if (settings.output_path.empty())
 		refuse_output_file(name);
 	open_outputs(argc, argv);

@@ -29,8 +29,8 @@ open_appending(const char *path, const std::vector<const char *> &others)
 		return -1;
 	struct stat st;
 	bool refused = fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
-	for (const char *name : others)
-		refused |= is_same_file(st, name);
+	for (size_t i = 0; !refused && i < others.size(); i++)
+		refused = is_same_file(st, others[i]);
 	if (refused || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
 		close(fd);
 		return -1;
