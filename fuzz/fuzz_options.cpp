@@ -16,13 +16,13 @@
 
 static std::vector<FILE *> open_files;
 
-extern "C" FILE *__real_fopen(const char *name, const char *mode);
+extern "C" FILE *__real_fopencookie(void *cookie, const char *mode, cookie_io_functions_t calls);
 extern "C" int __real_fclose(FILE *file);
 
 extern "C" FILE *
-__wrap_fopen(const char *name, const char *mode)
+__wrap_fopencookie(void *cookie, const char *mode, cookie_io_functions_t calls)
 {
-	FILE *file = __real_fopen(name, mode);
+	FILE *file = __real_fopencookie(cookie, mode, calls);
 	if (file)
 		open_files.push_back(file);
 	return file;

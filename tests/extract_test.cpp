@@ -4,10 +4,13 @@
 #include <fcntl.h>
 #include <random>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 #include "loader/extract.h"
 #include "loader/count.h"
+#include "loader/inputs.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "run_state.h"
@@ -287,4 +290,35 @@ TEST(MapInput, FileThenZerosAndLostPagesAreTold)
 	unmap_input(at, region);
 	close(fd);
 	unlink(path);
+}
+
+// A listing whose one record is longer than an int can count: a header,
+// then 2 GiB and 1 MiB of 'x'.  The 'x's are one MiB of memory mapped over
+// and over, so that the test takes neither 2 GiB of memory nor of disk.
+TEST(Extract, RecordTooLongForItsLengthIsRefused)
+{
+	const size_t tile = 1 << 20, tiles = 2050;
+	const std::string header = "t\r\n----- BEGIN\r\n  PATH  \r\n";
+	size_t length = tile * tiles;
+	char *region = allocate_zeroed(length + 4096);
+	ASSERT_NE(region, nullptr);
+	int fd = memfd_create("xs", 0);
+	ASSERT_GE(fd, 0);
+	std::string xs(tile, 'x');
+	ASSERT_EQ(pwrite(fd, xs.data(), tile, 0), ssize_t(tile));
+	for (size_t i = 0; i < tiles; i++)
+		ASSERT_NE(mmap(region + i * tile, tile, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED,
+		    fd, 0), MAP_FAILED);
+	close(fd);
+	header.copy(region, header.size());
+	settings = RunSettings();
+	Listing l;
+	l.name = "long.txt";
+	l.buffer = region;
+	grow_table(l.table, 0);
+	EXPECT_EXIT(extract_records(l, length), testing::ExitedWithCode(1),
+	    "The records of long.txt are " + std::to_string(length - header.size()) +
+	    " characters long, more than the 2147483647 a record may have");
+	free(l.table.entries);
+	unmap_input(region, length + 4096);
 }

@@ -1,12 +1,26 @@
 // The output file, the log file beside it and the print command.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <regex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "run_helper.h"
 
 namespace {
+
+size_t
+count_of(const std::string &text, const std::string &part)
+{
+	size_t n = 0;
+	for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+		n++;
+	return n;
+}
 
 const std::string rec_a = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789ABCDEF | c:\\a.txt       ";
 const std::string rec_b = "  13  |07/21/2021|18:12| 1123456789ABCDEF0123456789ABCDEF | c:\\b.txt       ";
@@ -173,4 +187,171 @@ TEST_F(OutputRun, PrinterFormatKeepsTheLastCharacter)
 	dir.write("b.txt", hash_listing({ std::string(76, 'z') }));
 	run_rowsift(dir.path, { "a.txt", "b.txt", "-1O", "p.txt" }, { "PATH=/nonexistent" });
 	EXPECT_EQ(dir.read("p.txt"), "in file: a.txt |not in file: b.txt |" + std::string(75, 'q') + "\nE\n\n");
+}
+
+namespace {
+
+// Runs rowsift in a child of its own after `adjust` has changed what the
+// child starts with: stdout and stderr go to files first, as run_rowsift
+// sends them.
+RunResult
+run_adjusted(const TempDir &dir, const std::vector<std::string> &args, void (*adjust)(const TempDir &))
+{
+	pid_t pid = fork();
+	if (pid == 0) {
+		int out = open(dir.file(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int err = open(dir.file(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.path.c_str()) != 0)
+			_exit(127);
+		close(out);
+		close(err);
+		adjust(dir);
+		exec_rowsift(args);
+	}
+	int status = 0;
+	waitpid(pid, &status, 0);
+	RunResult r;
+	r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	r.out = dir.read(".stdout");
+	r.err = dir.read(".stderr");
+	return r;
+}
+
+} // namespace
+
+// A closed stdout or stderr is taken by no file of the run: the output
+// file gets the mismatch lines alone, the log its block alone.
+TEST_F(OutputRun, ClosedConsoleLeavesTheOutputFilesAsTheyWouldBe)
+{
+	std::vector<std::string> args = { "a.txt", "b.txt", "-o", "out.txt" };
+	std::string lines = "in file: a.txt |not in file: b.txt |" + rec_a + "\n"
+	    "in file: b.txt |not in file: a.txt |" + rec_c + "\n";
+	for (auto adjust : { +[](const TempDir &) { close(2); }, +[](const TempDir &) { close(1); },
+	    +[](const TempDir &) { close(0); close(1); close(2); } }) {
+		unlink(dir.file("out.txt").c_str());
+		unlink(dir.file("out.txt.log").c_str());
+		RunResult r = run_adjusted(dir, args, adjust);
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(dir.read("out.txt"), lines);
+		EXPECT_EQ(without_time_lines(dir.read("out.txt.log")), log_block(args));
+	}
+}
+
+// Runs started at once on one output file, each with thousands of lines
+// to append: every line in it whole, every log block in one piece.
+TEST_F(OutputRun, RunsAppendingAtOnceInterleaveWholeLines)
+{
+	const int runs = 4, records = 40000;
+	std::vector<std::string> first, second;
+	for (int i = 0; i < records; i++) {
+		first.push_back(format("%8d", i) + rec_a.substr(8));
+		second.push_back(format("%8d", i) + rec_c.substr(8));
+	}
+	dir.write("a.txt", hash_listing(first));
+	dir.write("b.txt", hash_listing(second));
+	std::vector<std::string> args = { "a.txt", "b.txt", "-o", "same.txt" };
+	std::vector<pid_t> children;
+	for (int i = 0; i < runs; i++) {
+		pid_t pid = fork();
+		if (pid == 0) {
+			int null = open("/dev/null", O_RDWR);
+			dup2(null, 1);
+			dup2(null, 2);
+			if (chdir(dir.path.c_str()) != 0)
+				_exit(127);
+			exec_rowsift(args);
+		}
+		children.push_back(pid);
+	}
+	for (pid_t pid : children) {
+		int status = 0;
+		waitpid(pid, &status, 0);
+		EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+	}
+	std::string text = dir.read("same.txt");
+	const std::string head1 = "in file: a.txt |not in file: b.txt |";
+	const std::string head2 = "in file: b.txt |not in file: a.txt |";
+	size_t lines = 0, torn = 0;
+	for (size_t at = 0; at < text.size(); lines++) {
+		size_t end = text.find('\n', at);
+		std::string line = text.substr(at, end - at);
+		bool whole = line.size() == head1.size() + rec_a.size() &&
+		    (line.compare(0, head1.size(), head1) == 0 || line.compare(0, head2.size(), head2) == 0);
+		torn += !whole;
+		at = end == std::string::npos ? text.size() : end + 1;
+	}
+	EXPECT_EQ(torn, 0u);
+	EXPECT_EQ(lines, size_t(runs * 2 * records));
+	// Each run's header goes out when its option is read, the rest of its
+	// block when it ends: each in one piece.
+	std::string head = without_time_lines(header({ ROWSIFT_BINARY, "a.txt", "b.txt", "-o", "same.txt" }));
+	std::string rest = format("Input file #1:   a.txt  %d records\nInput file #2:   b.txt  %d records\n\n"
+	    " *****  Comparing records in 1 not in 2\n\n   Found %d mismatches\n"
+	    " *****  Comparing records in 2 not in 1\n\n   Found %d mismatches\n",
+	    records, records, records, records) + closing;
+	std::string log = without_time_lines(dir.read("same.txt.log"));
+	EXPECT_EQ(count_of(log, head), size_t(runs)) << log;
+	EXPECT_EQ(count_of(log, rest), size_t(runs)) << log;
+	EXPECT_EQ(log.size(), runs * (head.size() + rest.size())) << log;
+}
+
+// An output or log file that is one of the listings, a FIFO or a socket is
+// refused before anything is written to it; a character device is not.
+TEST_F(OutputRun, OutputFileThatIsAListingAFifoOrASocketIsRefused)
+{
+	std::string listing = dir.read("a.txt");
+	ASSERT_EQ(link(dir.file("a.txt").c_str(), dir.file("linked.txt").c_str()), 0);
+	ASSERT_EQ(symlink("b.txt", dir.file("pointer.txt").c_str()), 0);
+	ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+	int s = socket(AF_UNIX, SOCK_STREAM, 0);
+	sockaddr_un address = {};
+	address.sun_family = AF_UNIX;
+	dir.file("socket").copy(address.sun_path, sizeof address.sun_path - 1);
+	ASSERT_EQ(bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+	for (std::string name : { "a.txt", "./b.txt", "linked.txt", "pointer.txt", "fifo", "socket" }) {
+		RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", name });
+		EXPECT_EQ(r.status, 1) << name;
+		EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/" + name.substr(name[0] == '.' ? 2 : 0) +
+		    "\n");
+		EXPECT_EQ(r.out, "");
+		EXPECT_FALSE(dir.exists(name + ".log"));
+	}
+	close(s);
+	EXPECT_EQ(dir.read("a.txt"), listing);
+
+	// The log file as the second listing: the output file stays empty.
+	dir.write("out.txt.log", listing);
+	RunResult r = run_rowsift(dir.path, { "a.txt", "out.txt.log", "-o", "out.txt" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/out.txt.log\n");
+	EXPECT_EQ(dir.read("out.txt.log"), listing);
+	EXPECT_EQ(dir.read("out.txt"), "");
+
+	ASSERT_EQ(symlink("/dev/null", dir.file("null").c_str()), 0);
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "null" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(dir.read("null.log"), "");
+}
+
+// A current directory that is gone leaves no full name for the output
+// file: the run ends before writing anything anywhere.
+TEST_F(OutputRun, OutputFileInADirectoryThatIsGone)
+{
+	std::string name = format("rowsift-gone-%d.txt", int(getpid()));
+	ASSERT_FALSE(access(("/" + name).c_str(), F_OK) == 0) << "/" << name << " is there already";
+	RunResult r = run_adjusted(dir, { dir.file("a.txt"), dir.file("b.txt"), "-o", name },
+	    [](const TempDir &d) {
+		    if (mkdir(d.file("gone").c_str(), 0755) != 0 || chdir(d.file("gone").c_str()) != 0 ||
+			rmdir(d.file("gone").c_str()) != 0)
+			    _exit(127);
+	    });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "\nCan't open output file " + name + "\n");
+	EXPECT_EQ(r.out, "");
+	bool written = access(("/" + name).c_str(), F_OK) == 0;
+	EXPECT_FALSE(written);
+	if (written) {
+		unlink(("/" + name).c_str());
+		unlink(("/" + name + ".log").c_str());
+	}
 }

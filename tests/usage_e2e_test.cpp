@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -46,6 +47,10 @@ start(TerminalRun &run, const std::vector<std::string> &args)
 		close(run.master);
 		if (login_tty(run.slave) != 0)
 			_exit(127);
+		// Whatever the test runner ignores, the program gets every signal
+		// at its default action.
+		for (int s = 1; s < NSIG; s++)
+			signal(s, SIG_DFL);
 		int in = open("/dev/null", O_RDONLY);
 		dup2(in, 0);
 		dup2(out_pipe[1], 1);
@@ -194,15 +199,33 @@ TEST(Usage, ArrowKeyIsOneOrdinaryKeyPress)
 	EXPECT_EQ(finish(run), pages_with_prompts(2));
 }
 
-// A signal that ends the program during a wait must not leave the
-// terminal raw.
-TEST(Usage, SignalDuringWaitLeavesTerminalAsItWas)
+// Keys that arrive together, pasted or typed ahead, go on one page each;
+// an escape sequence among them is still one key, and a lone Esc at their
+// end still ends the pages.
+TEST(Usage, KeysArrivingTogetherAreOneKeyPressEach)
 {
 	TerminalRun run;
 	start(run, {});
-	await_key_wait(run, pages_with_prompts(1));
-	kill(run.pid, SIGTERM);
-	EXPECT_EQ(finish(run, SIGTERM), pages_with_prompts(1));
+	press_after(run, pages_with_prompts(1), enter + enter + enter + enter);
+	EXPECT_EQ(finish(run), usage_text());
+
+	TerminalRun second;
+	start(second, {});
+	press_after(second, pages_with_prompts(1), enter + arrow_up + esc);
+	EXPECT_EQ(finish(second), pages_with_prompts(3));
+}
+
+// A signal that ends the program during a wait must not leave the
+// terminal raw, whichever it is.
+TEST(Usage, SignalDuringWaitLeavesTerminalAsItWas)
+{
+	for (int signal_number : { SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE, SIGRTMIN + 3 }) {
+		TerminalRun run;
+		start(run, {});
+		await_key_wait(run, pages_with_prompts(1));
+		kill(run.pid, signal_number);
+		EXPECT_EQ(finish(run, signal_number), pages_with_prompts(1)) << strsignal(signal_number);
+	}
 }
 
 TEST(Usage, WithoutTerminalAllPagesFollowWithoutWaiting)

@@ -72,6 +72,10 @@ output_option(char letter, const char *rest, int argc, char **argv, int &i)
 		name = argv[++i];
 	}
 	settings.output_path = full_path(name);
+	// A relative name in a directory that can't be named has no certain
+	// place to go.
+	if (settings.output_path.empty())
+		refuse_output_file(name);
 	open_outputs(argc, argv);
 }
 

@@ -1,6 +1,7 @@
 #include "loader/extract.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -138,6 +139,16 @@ copy_unheaded_first(Listing &l, const char *record, size_t own_length, size_t re
 	return copy;
 }
 
+// Record lengths are ints throughout; a longer record is refused rather
+// than reported with a length that wrapped around.
+static void
+refuse_overlong_records(const Listing &l, size_t record_length)
+{
+	if (record_length > size_t(INT_MAX))
+		fail("\nThe records of %s are %zu characters long, more than the %d"
+		    " a record may have\n", l.name, record_length, INT_MAX);
+}
+
 static void
 check_record_length(const Listing &l, int expected_length)
 {
@@ -233,6 +244,7 @@ extract_records(Listing &l, size_t n, int expected_length, bool two_threads)
 	size_t end = line_end(data, n, pos);
 	pos = next_line(data, n, end);
 	size_t record_length = line_end(data, n, pos) - pos;
+	refuse_overlong_records(l, record_length);
 	l.record_length = int(record_length);
 	check_record_length(l, expected_length);
 	if (settings.no_headers)

@@ -99,6 +99,40 @@ take_buffer(Listing &l, KeptMap &kept)
 	}
 }
 
+// Offsets within a listing are kept in 32 bits.
+static bool
+too_large(uint64_t size)
+{
+	return size >> 32;
+}
+
+[[noreturn]] static void
+fail_too_large(const char *name)
+{
+	write_text(stdout, "\nInput file %s is too large.\n", name);
+	write_text(stdout, " Please find a way of reducing it size\n");
+	end_run(1);
+}
+
+// A file too large to load is refused before it is counted: counting a
+// huge sparse file takes minutes and gigabytes of memory.  A file that
+// can't be opened is left to the count, which reports it.
+static void
+refuse_too_large_inputs(char **argv)
+{
+	for (int i = 1; i <= 2; i++) {
+		int fd = open_input(argv[i]);
+		if (fd < 0)
+			continue;
+		uint64_t size = input_size(fd);
+		close_input(fd);
+		if (too_large(size)) {
+			write_error("\nOpened %s\n", argv[i]);
+			fail_too_large(argv[i]);
+		}
+	}
+}
+
 // The step at which memory ran out for each listing's buffer.
 static const int buffer_failure_step[2] = { 874, 929 };
 
@@ -111,11 +145,8 @@ open_listing(Listing &l)
 	write_error("\nOpened %s\n", l.name);
 	l.identity = identify_input(l.handle);
 	l.size = l.identity.size;
-	if (l.size >> 32) {
-		write_text(stdout, "\nInput file %s is too large.\n", l.name);
-		write_text(stdout, " Please find a way of reducing it size\n");
-		end_run(1);
-	}
+	if (too_large(l.size))
+		fail_too_large(l.name);
 	int message = write_error(" Getting memory of %lld to process %s",
 	    (long long)l.size, l.name);
 	fflush(stdout);
@@ -131,6 +162,7 @@ prepare_inputs(char **argv)
 	listings[0].name = argv[1];
 	listings[1].name = argv[2];
 	write_error("\n");
+	refuse_too_large_inputs(argv);
 	allocate_tables(count_inputs(argv));
 	for (Listing &l : listings)
 		open_listing(l);

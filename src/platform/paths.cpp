@@ -4,13 +4,14 @@
 #include <unistd.h>
 #include <vector>
 
+// Empty when the directory can't be named (removed, or out of reach).
 static std::string
 current_directory()
 {
 	std::vector<char> buffer(4096);
 	while (!getcwd(buffer.data(), buffer.size())) {
 		if (errno != ERANGE)
-			return "/";
+			return "";
 		buffer.resize(buffer.size() * 2);
 	}
 	return buffer.data();
@@ -19,8 +20,13 @@ current_directory()
 std::string
 full_path(const char *name)
 {
-	std::string joined = name[0] == '/' ? std::string(name) :
-	    current_directory() + "/" + name;
+	std::string joined = name;
+	if (name[0] != '/') {
+		std::string directory = current_directory();
+		if (directory.empty())
+			return "";
+		joined = directory + "/" + name;
+	}
 	std::vector<std::string> parts;
 	size_t pos = 0;
 	while (pos <= joined.size()) {

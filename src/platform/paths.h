@@ -4,5 +4,6 @@
 #include <string>
 
 // The absolute path of name from the current directory, with "." and ".."
-// resolved as text; the file need not exist.
+// resolved as text; the file need not exist.  Empty when name is relative
+// and the current directory can't be named.
 std::string full_path(const char *name);

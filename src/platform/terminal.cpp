@@ -12,17 +12,35 @@
 // remote link splits one key's bytes, a person can't type that fast.
 static const int sequence_gap_ms = 50;
 
+// The signals whose default action ends the process.
+static const int ending_by_default[] = {
+	SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1,
+	SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ,
+	SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS,
+};
+
+static bool
+takes_default_action(int signal_number)
+{
+	struct sigaction current;
+	return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL;
+}
+
 // The signals that would end the process while the terminal is raw.  They
-// are held back until its settings are restored, then take effect.
+// are held back until its settings are restored, then take their default
+// action.  A signal ignored or handled is left alone: held back, it would
+// end the wait like a key.
 static sigset_t
 ending_signals()
 {
 	sigset_t set;
 	sigemptyset(&set);
-	sigaddset(&set, SIGHUP);
-	sigaddset(&set, SIGINT);
-	sigaddset(&set, SIGQUIT);
-	sigaddset(&set, SIGTERM);
+	for (int s : ending_by_default)
+		if (takes_default_action(s))
+			sigaddset(&set, s);
+	for (int s = SIGRTMIN; s <= SIGRTMAX; s++)
+		if (takes_default_action(s))
+			sigaddset(&set, s);
 	return set;
 }
 
@@ -47,33 +65,61 @@ read_available(int tty, char *buffer, size_t size)
 	return got;
 }
 
-// True when more bytes follow at once: the Esc began an escape sequence,
-// which is then read to its end.
-static bool
-drain_sequence(int tty, int signals)
+// The next byte, when it comes within timeout_ms (-1: however long it
+// takes); -1 when none came.
+static int
+read_byte(int tty, int signals, int timeout_ms)
 {
-	char rest[64];
-	bool sequence = false;
-	while (wait_readable(tty, signals, sequence_gap_ms) &&
-	    read_available(tty, rest, sizeof rest) > 0)
-		sequence = true;
-	return sequence;
+	char byte;
+	if (!wait_readable(tty, signals, timeout_ms) || read_available(tty, &byte, 1) != 1)
+		return -1;
+	return static_cast<unsigned char>(byte);
 }
 
-// One read takes every byte a key sent at once, so that a key sending
-// several bytes is one key press.
+// Reads the rest of an escape sequence: Esc [ with parameters up to a
+// final byte (arrows, function keys), Esc O and a letter, or Esc and one
+// character (Alt with a key).  False when nothing follows the Esc at once:
+// it was the Esc key.
+static bool
+read_sequence_rest(int tty, int signals)
+{
+	int c = read_byte(tty, signals, sequence_gap_ms);
+	if (c < 0)
+		return false;
+	if (c == 'O')
+		read_byte(tty, signals, sequence_gap_ms);
+	else if (c == '[')
+		while ((c = read_byte(tty, signals, sequence_gap_ms)) >= 0x20 && c < 0x40)
+			;
+	return true;
+}
+
+// The bytes that follow the first byte of a UTF-8 character.
+static int
+continuation_bytes(int first)
+{
+	if ((first & 0xe0) == 0xc0)
+		return 1;
+	if ((first & 0xf0) == 0xe0)
+		return 2;
+	if ((first & 0xf8) == 0xf0)
+		return 3;
+	return 0;
+}
+
+// Reads one key press, every byte it sent and no more: keys that arrive
+// together (pasted, typed ahead) are left for the waits that follow, one
+// key each.
 static int
 wait_for_key(int tty, int signals)
 {
-	char bytes[64];
-	if (!wait_readable(tty, signals, -1))
+	int first = read_byte(tty, signals, -1);
+	if (first < 0)
 		return other_key;
-	ssize_t got = read_available(tty, bytes, sizeof bytes);
-	if (got <= 0)
-		return other_key;
-	unsigned char first = static_cast<unsigned char>(bytes[0]);
-	if (first == 27 && (got > 1 || drain_sequence(tty, signals)))
-		return other_key;
+	if (first == 27)
+		return read_sequence_rest(tty, signals) ? other_key : 27;
+	for (int n = continuation_bytes(first); n > 0; n--)
+		read_byte(tty, signals, sequence_gap_ms);
 	return first;
 }
 

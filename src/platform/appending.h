@@ -1,0 +1,20 @@
+// Output files that several runs may append to at once.
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+// Opens path for reading and appending, creating it when missing, as
+// fopen's "a+" does.  -1 when it can't be opened, when it is a FIFO or a
+// socket (the lines would wait for a reader, or be lost), or when it is
+// the same file as one of `others` (names that don't exist are passed
+// over).
+int open_appending(const char *path, const std::vector<const char *> &others);
+
+// A stream that writes to the handle, and closes it, in whole lines only:
+// each write(2) holds whole lines, as many as the stream's buffer had, so
+// that runs appending to one file at once interleave whole lines and a
+// block written at once stays together.  A line the buffer can't end is
+// kept back until its end comes, or the stream closes.  Null, the handle
+// closed, when the stream can't be made.
+FILE *stream_whole_lines(int handle);
