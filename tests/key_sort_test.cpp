@@ -138,6 +138,35 @@ TEST(KeySort, LargeTablesSortedOnTwoThreadsToo)
 	check_sort(draw, cases[4], 150000);
 }
 
+TEST(KeySort, SmallBucketsBesideOneHugeBucketOnTwoThreads)
+{
+	// A large table is split by its leading bytes into shares for the
+	// threads; buckets of two and three records, at the first byte and
+	// inside the huge bucket at the second, are shares too.
+	use_case({ 24, 0, 24, true });
+	std::mt19937 draw(11);
+	std::vector<std::string> records;
+	for (size_t i = 0; i < 120000; i++) {
+		std::string r = "m";
+		while (r.size() < 24)
+			r += char('a' + draw() % 26);
+		records.push_back(r);
+	}
+	int size = 2;
+	for (const std::string lead : { "b", "c", "d", "e", "f", "g", "h", "i", "j", "k",
+	    "mA", "mB", "mC", "mD", "mE", "mF", "mG", "mH", "mI", "mJ" }) {
+		// Each small bucket in descending order.
+		for (int k = size; k > 0; k--)
+			records.push_back(lead + std::string(24 - lead.size(), char('a' + k)));
+		size = 5 - size;
+	}
+	std::shuffle(records.begin(), records.end(), draw);
+	Records table(records);
+	sort_records(table.entries.data(), records.size(), sort_field());
+	std::sort(records.begin(), records.end());
+	ASSERT_EQ(std::vector<std::string>(table.entries.begin(), table.entries.end()), records);
+}
+
 TEST(KeySort, LargeTableOfOneRecordRepeated)
 {
 	use_case(cases[4]);
