@@ -9,12 +9,6 @@ const std::string upper = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789AB
 const std::string lower = "  12  |07/21/2021|18:11| 0123456789abcdef0123456789abcdef | c:\\dir\\a.txt  ";
 const std::string other = "  99  |01/01/2020|00:00| FFFF456789ABCDEF0123456789ABCDEF | c:\\dir\\b.txt  ";
 
-std::string
-found(const std::string &in, const std::string &not_in, const std::string &record)
-{
-	return "\nFound the following entry in " + in + " not in " + not_in + "\n" + record + "\n";
-}
-
 const std::string counts = "\nInput file #1:   a.txt  2 records\nInput file #2:   b.txt  1 records\n\n";
 
 struct OptionsRun : testing::Test {

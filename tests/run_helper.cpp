@@ -172,21 +172,40 @@ transient(const std::string &message)
 	return message + erased(message.size());
 }
 
-static std::string
-pass_progress(long count, long step, size_t &counter)
+std::string
+found(const std::string &in, const std::string &not_in, const std::string &record)
+{
+	return "\nFound the following entry in " + in + " not in " + not_in + "\n" + record + "\n";
+}
+
+std::string
+pass_text(const std::vector<std::string> &sorted, const std::vector<bool> &missing,
+    size_t step, const std::string &in, const std::string &not_in, size_t &counter)
 {
 	std::string text;
-	for (long i = 0; i <= count; i += step) {
-		if (i == count)
-			break;
-		std::string shown = format("Processed %6ld", i);
-		text += std::string(counter, '\b') + shown;
+	auto progress = [&](size_t n) {
+		text += std::string(counter, '\b');
+		std::string shown = format("Processed %6zu", n);
 		counter = shown.size();
+		text += shown;
+	};
+	for (size_t i = 0; i < sorted.size(); i++) {
+		if (i % step == 0)
+			progress(i);
+		if (missing[i])
+			text += found(in, not_in, sorted[i]);
 	}
-	std::string shown = format("Processed %6ld", count);
-	text += std::string(counter, '\b') + shown;
-	counter = shown.size();
+	progress(sorted.size());
 	return text;
+}
+
+// A pass over `count` records none of which is missing, as stderr shows
+// it.
+static std::string
+pass_progress(long count, size_t step, size_t &counter)
+{
+	return pass_text(std::vector<std::string>(size_t(count)), std::vector<bool>(size_t(count)),
+	    step, "", "", counter);
 }
 
 std::string
@@ -206,7 +225,7 @@ expected_stderr(const ExpectedRun &run)
 	text += transient("Processing " + run.name2);
 	text += transient("Sorting records");
 	size_t counter = 0;
-	long step = run.count2 <= 10 ? 2 : run.count2 / 10;
+	size_t step = run.count2 <= 10 ? 2 : size_t(run.count2) / 10;
 	if (run.first_pass) {
 		text += "\n" + pass_progress(run.count1, step, counter);
 		text += "\n   Compare file records in 1 not in 2";
