@@ -104,7 +104,11 @@ TEST(Field, ListingWithoutRecordsIsLeftAlone)
 	select_field(empty);
 	EXPECT_EQ(settings.field_start, 7);
 	EXPECT_EQ(settings.compare_length, 3);
-	reset(0, 90, 0);
+	// Nor is a field past the record's end refused: a length given still
+	// counts.
+	reset(0, 90, 4);
 	settings.record_length = 75;
 	select_field(empty);
+	EXPECT_EQ(settings.field_start, 90);
+	EXPECT_EQ(settings.compare_length, 4);
 }

@@ -53,6 +53,12 @@ TEST_F(OptionsRun, FieldStartAndLength)
 	// "99" are compared.
 	EXPECT_NE(run({ "-d", "2", "-l", "4", "-i" }).out.find("Found 1 mismatches"), std::string::npos);
 	EXPECT_NE(run({ "-d2", "-w4" }).out.find("Found 1 mismatches"), std::string::npos);
+	// White space of every kind may come before a number.
+	for (const char *space : { "\t", "\n", "\v", "\r" }) {
+		RunResult r = run({ "-d", space + std::string("2"), std::string("-l") + space + "4" });
+		EXPECT_EQ(r.out, counts + found("a.txt", "b.txt", other) + "\n\nFound 1 mismatches\n")
+		    << int(space[0]);
+	}
 	// Past the size and time only the hash and path differ in case.
 	EXPECT_NE(run({ "-D", "25", "-L", "32" }).out.find("Found 3 mismatches"), std::string::npos);
 	EXPECT_NE(run({ "-D", "25", "-L", "32", "-I" }).out.find("Found 1 mismatches"), std::string::npos);
