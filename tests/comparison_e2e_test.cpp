@@ -181,6 +181,26 @@ TEST(Comparison, RecordsThatDifferOnlyAfterALongCommonStartArePlacedToo)
 	check_placement({ "-i", folded, { 1, 5, 8 }, { 3, 7 }, { "-i" }, 2 });
 }
 
+TEST(Comparison, ListingOneOfAPowerOfTwoOfDistinctRecords)
+{
+	// However many fields listing 1 has, a record of listing 2 without a
+	// partner is found missing: the search for it comes to an end.
+	const std::string stray = "99999999|some file name";
+	for (int count : { 16, 1024 }) {
+		std::vector<std::string> records;
+		for (int i = 0; i < count; i++)
+			records.push_back(format("%08d|some file name", i));
+		TempDir dir;
+		dir.write("a.txt", hash_listing(records));
+		dir.write("b.txt", hash_listing({ records[3], stray }));
+		RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-2" });
+		EXPECT_EQ(r.status, 0) << count;
+		EXPECT_EQ(r.out, format("\nInput file #1:   a.txt  %d records\n", count) +
+		    "Input file #2:   b.txt  2 records\n\n" + found("b.txt", "a.txt", stray) +
+		    "\n\nFound 1 mismatches\n");
+	}
+}
+
 TEST(Comparison, LfOnlyListingsGiveWholeRecords)
 {
 	TempDir dir;

@@ -69,6 +69,10 @@ drain(int fd)
 	return text;
 }
 
+// A guard against a program that never ends, not a measure of speed: a
+// run still going after this long is ended by SIGALRM.
+static const unsigned give_up_seconds = 300;
+
 static RunResult
 run_in(const std::string &dir, const std::vector<std::string> &args,
     const std::vector<std::string> &env, unsigned long address_space, bool merged = false)
@@ -93,6 +97,7 @@ run_in(const std::string &dir, const std::vector<std::string> &args,
 		struct rlimit limit = { address_space, address_space };
 		if (address_space && setrlimit(RLIMIT_AS, &limit) != 0)
 			_exit(127);
+		alarm(give_up_seconds);
 		exec_rowsift(args);
 	}
 	RunResult result;
