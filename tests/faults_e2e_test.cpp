@@ -21,12 +21,6 @@ const std::string rec_c = "  14  |07/21/2021|18:13| 2123456789ABCDEF0123456789AB
 const std::string log_opening = "\n*****************************************\nProgram:\n";
 const std::string closing = "\n**********************************\n\n";
 
-std::string
-transient(const std::string &message)
-{
-	return message + erased(message.size());
-}
-
 size_t
 count_of(const std::string &text, const std::string &part)
 {
@@ -67,11 +61,6 @@ struct MemoryRun : testing::Test {
 		dir.write(name, "");
 		ASSERT_EQ(truncate(dir.file(name).c_str(), size), 0);
 	}
-	static std::string counted(long capacity)
-	{
-		return "\n" + transient("Getting number of records in each file. This may take some time.\n") +
-		    transient(format(" Getting memory to store %ld lines", capacity));
-	}
 	static long sparse_lines() { return long((large_file + 1022) / 1023); }
 };
 
@@ -83,7 +72,7 @@ TEST_F(MemoryRun, RecordTablesThatDontFit)
 	dir.write("b.txt", hash_listing({ rec_a }));
 	RunResult r = run_rowsift_limited(dir.path, args, address_limit);
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, counted(10000001) + "Line 825, error obtaining memory\n"
+	EXPECT_EQ(r.err, counting_stderr(10000001) + "Line 825, error obtaining memory\n"
 	    "This generally means there are too many records in the files\n"
 	    "Try and reduce the number of records in the files and rerun program\n");
 	expect_header_only(dir.read("out.txt.log"));
@@ -95,7 +84,7 @@ TEST_F(MemoryRun, FirstBufferThatDoesntFit)
 	dir.write("b.txt", hash_listing({ rec_a }));
 	RunResult r = run_rowsift_limited(dir.path, args, address_limit);
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, counted(sparse_lines() + 1) + "\nOpened a.txt\n" +
+	EXPECT_EQ(r.err, counting_stderr(sparse_lines() + 1) + "\nOpened a.txt\n" +
 	    transient(format(" Getting memory of %ld to process a.txt", long(large_file))) +
 	    "\nLine #874, Buffer Allocation Failed\n");
 	expect_header_only(dir.read("out.txt.log"));
@@ -108,7 +97,7 @@ TEST_F(MemoryRun, SecondBufferThatDoesntFit)
 	sparse("b.txt", large_file);
 	RunResult r = run_rowsift_limited(dir.path, args, address_limit);
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, counted(sparse_lines() + 1) + "\nOpened a.txt\n" +
+	EXPECT_EQ(r.err, counting_stderr(sparse_lines() + 1) + "\nOpened a.txt\n" +
 	    transient(format(" Getting memory of %zu to process a.txt", first.size())) +
 	    "\nOpened b.txt\n" +
 	    transient(format(" Getting memory of %ld to process b.txt", long(large_file))) +

@@ -170,11 +170,17 @@ format(const char *fmt, ...)
 	return std::string(buffer, size_t(n));
 }
 
-// A message followed by its erasure.
-static std::string
+std::string
 transient(const std::string &message)
 {
 	return message + erased(message.size());
+}
+
+std::string
+counting_stderr(long capacity)
+{
+	return "\n" + transient("Getting number of records in each file. This may take some time.\n") +
+	    transient(format(" Getting memory to store %ld lines", capacity));
 }
 
 std::string
@@ -216,9 +222,7 @@ pass_progress(long count, size_t step, size_t &counter)
 std::string
 expected_stderr(const ExpectedRun &run)
 {
-	std::string text = "\n";
-	text += transient("Getting number of records in each file. This may take some time.\n");
-	text += transient(format(" Getting memory to store %ld lines", run.capacity));
+	std::string text = counting_stderr(run.capacity);
 	text += format("\nOpened %s\n", run.name1.c_str());
 	text += transient(format(" Getting memory of %ld to process %s", run.size1, run.name1.c_str()));
 	text += format("\nOpened %s\n", run.name2.c_str());

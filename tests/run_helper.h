@@ -51,6 +51,13 @@ std::string hash_listing(const std::vector<std::string> &records, const std::str
 // The stderr text of erasing an n-character progress message.
 std::string erased(size_t n);
 
+// A progress message followed by its erasure.
+std::string transient(const std::string &message);
+
+// What stderr receives while both files are counted and the record
+// tables for `capacity` lines each are had.
+std::string counting_stderr(long capacity);
+
 // The two lines that report a record of `in` missing from `not_in`.
 std::string found(const std::string &in, const std::string &not_in, const std::string &record);
 
