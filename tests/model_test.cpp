@@ -35,7 +35,7 @@ struct Case {
 struct Outcome {
 	bool fails = false;
 	std::vector<std::string> missing_first, missing_second;
-	int start = 0;
+	int start = 0;		// of the field, where the report's order begins
 };
 
 bool
