@@ -1,8 +1,8 @@
 # Front door: `make demo` builds rowsift and compares the bundled example
-# listings; `make test` builds and runs every test, then the whole suite
-# again under the sanitizers, then each fuzz target for a bounded time;
-# `make bench N=1000000` times rowsift against sort and comm on generated
-# listings.
+# listings; `make check` builds and runs the unit, end-to-end and model
+# tests; `make test` runs those, then the whole suite again under the
+# sanitizers, then each fuzz target for a bounded time; `make bench
+# N=1000000` times rowsift against sort and comm on generated listings.
 BUILD ?= build
 JOBS ?= 2
 N ?= 1000000
@@ -10,7 +10,7 @@ ROUNDS ?= 3
 FUZZ_TARGETS ?= extract field options
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build demo test sanitize fuzz bench clean
+.PHONY: all build demo check test sanitize fuzz bench clean
 
 all: build
 
@@ -23,8 +23,10 @@ demo:
 	cmake --build $(BUILD) -j $(JOBS) --target rowsift
 	./$(BUILD)/rowsift examples/before.txt examples/after.txt
 
-test: build
+check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test: check
 	$(MAKE) sanitize fuzz
 
 sanitize:
@@ -47,7 +49,9 @@ fuzz:
 	        $(CURDIR)/build-fuzz/corpus/$$t $(CURDIR)/fuzz/corpus/$$t || exit 1; \
 	done
 
-bench: build
+bench:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DROWSIFT_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	bench/run.sh $(BUILD) $(N) $(ROUNDS)
 
 clean:

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "run_helper.h"
 
@@ -22,12 +23,6 @@ expected_for(const TempDir &dir, long capacity, long count1, long count2)
 	run.count1 = count1;
 	run.count2 = count2;
 	return run;
-}
-
-static std::string
-found(const std::string &in, const std::string &not_in, const std::string &record)
-{
-	return "\nFound the following entry in " + in + " not in " + not_in + "\n" + record + "\n";
 }
 
 TEST(Comparison, ReportsMissingRecordsBothWaysInSortedOrder)
@@ -59,10 +54,19 @@ TEST(Comparison, IdenticalFilesFindNothing)
 
 TEST(Comparison, BundledExamples)
 {
+	const std::string before = EXAMPLES_DIR "/before.txt", after = EXAMPLES_DIR "/after.txt";
 	TempDir dir;
-	RunResult r = run_rowsift(dir.path, { EXAMPLES_DIR "/before.txt", EXAMPLES_DIR "/after.txt" });
+	RunResult r = run_rowsift(dir.path, { before, after });
 	EXPECT_EQ(r.status, 0);
-	EXPECT_NE(r.out.find("\n\nFound 6 mismatches\n"), std::string::npos) << r.out;
+	EXPECT_EQ(r.out, "\nInput file #1:   " + before + "  20 records\n"
+	    "Input file #2:   " + after + "  20 records\n\n" +
+	    found(before, after, "   1053524|10/02/2023|06:31| 1C1C06D077AEBB9626E3F24A6FC3926F | c:\\tools\\setup.exe          ") +
+	    found(before, after, "   1980915|09/14/2020|10:09| 12B4FB3BA62404427C6A336D9D82D028 | c:\\docs\\manual.pdf          ") +
+	    found(before, after, "   8513458|04/02/2019|13:26| 54C957D6488420FB3A1AE02923BDC2AE | c:\\projects\\notes.txt       ") +
+	    found(after, before, "      4711|12/06/2026|09:30| 25F11042353A49C8AC3B377244FE5B2E | c:\\docs\\changes.txt         ") +
+	    found(after, before, "   1053644|12/07/2026|14:08| 642848A8219F90F2A5381228A0524C34 | c:\\tools\\setup.exe          ") +
+	    found(after, before, "   8513578|12/07/2026|14:08| D31D69F5D6C207D7BD345258DAA08461 | c:\\projects\\notes.txt       ") +
+	    "\n\nFound 6 mismatches\n");
 }
 
 TEST(Comparison, ProgressCounterOfTheSecondPassEvery500Records)
@@ -83,67 +87,118 @@ TEST(Comparison, ProgressCounterOfTheSecondPassEvery500Records)
 	EXPECT_NE(r.err.find(second), std::string::npos);
 }
 
-// The passes as a walk through the whole sorted listing writes them: a
-// counter every `step` records, each record missing from the other listing
-// in its place among them.
-static std::string
-pass_text(const std::vector<std::string> &sorted, const std::vector<bool> &missing,
-    size_t step, const std::string &in, const std::string &not_in, size_t &counter)
-{
-	std::string text;
-	auto progress = [&](size_t n) {
-		text += std::string(counter, '\b');
-		std::string shown = format("Processed %6zu", n);
-		counter = shown.size();
-		text += shown;
-	};
-	for (size_t i = 0; i < sorted.size(); i++) {
-		if (i % step == 0)
-			progress(i);
-		if (missing[i])
-			text += found(in, not_in, sorted[i]);
-	}
-	progress(sorted.size());
-	return text;
-}
+namespace {
 
-TEST(Comparison, MissingRecordsComeBetweenTheCountersInTheirSortedPlace)
+// Records in the order they are reported in, some only in listing 1 and
+// some only in listing 2, and the progress step of the first pass: a
+// tenth of listing 2, or 2 for a listing 2 of 10 records or fewer.
+struct Placement {
+	std::string what;
+	std::vector<std::string> sorted;
+	std::set<size_t> only_in_one, only_in_two;
+	std::vector<std::string> options;
+	size_t first_step;
+};
+
+// Both listings in orders of their own, so that a place can only come
+// from the sort; the records missing from the other listing must come
+// between the progress counters where a walk through the whole sorted
+// listing would have shown them.
+void
+check_placement(const Placement &p)
 {
-	std::vector<std::string> all;
-	for (int i = 0; i < 30; i++)
-		all.push_back(format("%08d|some file name", i * 7));
 	std::vector<std::string> one, two;
 	std::vector<bool> missing_1, missing_2;
-	for (int i = 0; i < 30; i++) {
-		bool only_in_two = i == 3 || i == 16;
-		bool only_in_one = i == 0 || i == 7 || i == 8 || i == 29;
-		if (!only_in_two)
-			one.push_back(all[size_t(i)]);
-		if (!only_in_one)
-			two.push_back(all[size_t(i)]);
-		if (!only_in_two)
-			missing_1.push_back(only_in_one);
-		if (!only_in_one)
-			missing_2.push_back(only_in_two);
+	for (size_t i = 0; i < p.sorted.size(); i++) {
+		if (!p.only_in_two.count(i)) {
+			one.push_back(p.sorted[i]);
+			missing_1.push_back(p.only_in_one.count(i) > 0);
+		}
+		if (!p.only_in_one.count(i)) {
+			two.push_back(p.sorted[i]);
+			missing_2.push_back(p.only_in_two.count(i) > 0);
+		}
 	}
 	std::vector<std::string> one_sorted = one, two_sorted = two;
 	std::reverse(one.begin(), one.end());
-	std::rotate(two.begin(), two.begin() + 11, two.end());
+	std::rotate(two.begin(), two.begin() + long(two.size() / 3), two.end());
 	TempDir dir;
 	dir.write("a.txt", hash_listing(one));
 	dir.write("b.txt", hash_listing(two));
-	RunResult r = run_rowsift_merged(dir.path, { "a.txt", "b.txt" });
-	EXPECT_EQ(r.status, 0);
-	// The first pass counts in tenths of listing 2.
+	std::vector<std::string> args = { "a.txt", "b.txt" };
+	args.insert(args.end(), p.options.begin(), p.options.end());
+	RunResult r = run_rowsift_merged(dir.path, args);
+	EXPECT_EQ(r.status, 0) << p.what;
 	size_t counter = 0;
-	std::string passes = "\n" + pass_text(one_sorted, missing_1, two.size() / 10, "a.txt", "b.txt", counter);
+	std::string passes = "\n" + pass_text(one_sorted, missing_1, p.first_step, "a.txt", "b.txt", counter);
 	passes += "\n   Compare file records in 1 not in 2\n";
 	passes += pass_text(two_sorted, missing_2, 500, "b.txt", "a.txt", counter);
-	passes += "   Compare file records in 2 not in 1\n\nFound 6 mismatches\n"
-	    "\n**********************************\n\n";
+	passes += format("   Compare file records in 2 not in 1\n\nFound %zu mismatches\n",
+	    p.only_in_one.size() + p.only_in_two.size());
+	passes += "\n**********************************\n\n";
 	size_t start = r.out.find("\nProcessed      0");
-	ASSERT_NE(start, std::string::npos) << r.out;
-	EXPECT_EQ(r.out.substr(start), passes);
+	ASSERT_NE(start, std::string::npos) << p.what << "\n" << r.out;
+	EXPECT_EQ(r.out.substr(start), passes) << p.what;
+}
+
+std::vector<std::string>
+numbered(size_t count, const char *pattern)
+{
+	std::vector<std::string> records;
+	for (size_t i = 0; i < count; i++)
+		records.push_back(format(pattern, int(i) * 7));
+	return records;
+}
+
+} // namespace
+
+TEST(Comparison, MissingRecordsComeBetweenTheCountersInTheirSortedPlace)
+{
+	check_placement({ "30 records", numbered(30, "%08d|some file name"),
+	    { 0, 7, 8, 29 }, { 3, 16 }, {}, 2 });
+	// Listing 2 of 9, 10, 11 and 20 records: the step is 2, 2, 1 and 2.
+	for (size_t count : { 9u, 10u, 11u, 20u }) {
+		check_placement({ "listing 2 of " + std::to_string(count) + " records",
+		    numbered(count + 2, "%08d|some file name"), { 1, count + 1 }, { count / 2 },
+		    {}, count == 11 ? 1u : 2u });
+	}
+}
+
+TEST(Comparison, RecordsThatDifferOnlyAfterALongCommonStartArePlacedToo)
+{
+	// The records share 24 characters and differ only in the last two,
+	// past the bytes the sort caches for each record.
+	const std::string common = "  12  |c:\\shared\\folder\\";
+	std::vector<std::string> exact;
+	for (const char *tail : { "A1", "A7", "B0", "Z9", "_a", "a0", "a3", "b5", "q2", "z1", "z8" })
+		exact.push_back(common + tail);
+	check_placement({ "byte order", exact, { 0, 4, 9 }, { 2, 10 }, {}, 2 });
+	// Ignoring case, "_" comes before the letters and each letter beside
+	// its other case.
+	std::vector<std::string> folded;
+	for (const char *tail : { "_a", "A1", "a3", "A7", "b0", "B5", "q2", "Z1", "z8", "Z9" })
+		folded.push_back(common + tail);
+	check_placement({ "-i", folded, { 1, 5, 8 }, { 3, 7 }, { "-i" }, 2 });
+}
+
+TEST(Comparison, ListingOneOfAPowerOfTwoOfDistinctRecords)
+{
+	// However many fields listing 1 has, a record of listing 2 without a
+	// partner is found missing: the search for it comes to an end.
+	const std::string stray = "99999999|some file name";
+	for (int count : { 16, 1024 }) {
+		std::vector<std::string> records;
+		for (int i = 0; i < count; i++)
+			records.push_back(format("%08d|some file name", i));
+		TempDir dir;
+		dir.write("a.txt", hash_listing(records));
+		dir.write("b.txt", hash_listing({ records[3], stray }));
+		RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-2" });
+		EXPECT_EQ(r.status, 0) << count;
+		EXPECT_EQ(r.out, format("\nInput file #1:   a.txt  %d records\n", count) +
+		    "Input file #2:   b.txt  2 records\n\n" + found("b.txt", "a.txt", stray) +
+		    "\n\nFound 1 mismatches\n");
+	}
 }
 
 TEST(Comparison, LfOnlyListingsGiveWholeRecords)

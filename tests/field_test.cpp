@@ -112,4 +112,7 @@ TEST(Field, ListingWithoutRecordsIsLeftAlone)
 	CompareField past = select_field(empty, field_from_options());
 	EXPECT_EQ(past.field_start, 90);
 	EXPECT_EQ(past.compare_length, -15);
+	// A length given still counts.
+	reset(0, 90, 4);
+	EXPECT_EQ(select_field(empty, field_from_options()).compare_length, 4);
 }

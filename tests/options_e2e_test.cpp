@@ -9,12 +9,6 @@ const std::string upper = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789AB
 const std::string lower = "  12  |07/21/2021|18:11| 0123456789abcdef0123456789abcdef | c:\\dir\\a.txt  ";
 const std::string other = "  99  |01/01/2020|00:00| FFFF456789ABCDEF0123456789ABCDEF | c:\\dir\\b.txt  ";
 
-std::string
-found(const std::string &in, const std::string &not_in, const std::string &record)
-{
-	return "\nFound the following entry in " + in + " not in " + not_in + "\n" + record + "\n";
-}
-
 const std::string counts = "\nInput file #1:   a.txt  2 records\nInput file #2:   b.txt  1 records\n\n";
 
 struct OptionsRun : testing::Test {
@@ -59,6 +53,12 @@ TEST_F(OptionsRun, FieldStartAndLength)
 	// "99" are compared.
 	EXPECT_NE(run({ "-d", "2", "-l", "4", "-i" }).out.find("Found 1 mismatches"), std::string::npos);
 	EXPECT_NE(run({ "-d2", "-w4" }).out.find("Found 1 mismatches"), std::string::npos);
+	// White space of every kind may come before a number.
+	for (const char *space : { "\t", "\n", "\v", "\r" }) {
+		RunResult r = run({ "-d", space + std::string("2"), std::string("-l") + space + "4" });
+		EXPECT_EQ(r.out, counts + found("a.txt", "b.txt", other) + "\n\nFound 1 mismatches\n")
+		    << int(space[0]);
+	}
 	// Past the size and time only the hash and path differ in case.
 	EXPECT_NE(run({ "-D", "25", "-L", "32" }).out.find("Found 3 mismatches"), std::string::npos);
 	EXPECT_NE(run({ "-D", "25", "-L", "32", "-I" }).out.find("Found 1 mismatches"), std::string::npos);

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "front/options.h"
+#include "platform/paths.h"
+#include "run_helper.h"
 #include "run_state.h"
 
 namespace {
@@ -46,6 +48,13 @@ TEST(Options, NumbersReadAsAtoiReadsThem)
 	EXPECT_EQ(read_number("-i"), 0);
 	EXPECT_EQ(read_number("99999999999999"), 2147483647);
 	EXPECT_EQ(read_number("-99999999999999"), -2147483647 - 1);
+	// Every kind of white space before the number is passed over.
+	EXPECT_EQ(read_number("\t5"), 5);
+	EXPECT_EQ(read_number("\n6"), 6);
+	EXPECT_EQ(read_number("\v7"), 7);
+	EXPECT_EQ(read_number("\f8"), 8);
+	EXPECT_EQ(read_number("\r9"), 9);
+	EXPECT_EQ(read_number(" \t\r\n-4"), -4);
 }
 
 TEST(Options, ResultIsTheFirstOptionIndex)
@@ -77,6 +86,10 @@ TEST(Options, LettersCombineAndValuesTakeTheRest)
 	EXPECT_EQ(settings.field_length, 3);
 	EXPECT_EQ(settings.field_start, 4);
 	EXPECT_TRUE(settings.hash_field);
+
+	parse({ "a", "b", "-d", "\t\v2", "-l\r\n12" });
+	EXPECT_EQ(settings.field_start, 2);
+	EXPECT_EQ(settings.field_length, 12);
 }
 
 TEST(Options, FirstPlainArgumentEndsTheOptions)
@@ -89,12 +102,44 @@ TEST(Options, FirstPlainArgumentEndsTheOptions)
 
 TEST(Options, BadLettersAndValuesEndTheRun)
 {
-	EXPECT_EXIT(parse_detached({ "a", "b", "-z" }), testing::ExitedWithCode(1), "");
-	EXPECT_EXIT(parse_detached({ "a", "b", "--x" }), testing::ExitedWithCode(1), "");
-	EXPECT_EXIT(parse_detached({ "a", "b", "-d" }), testing::ExitedWithCode(1), "");
-	EXPECT_EXIT(parse_detached({ "a", "b", "-o" }), testing::ExitedWithCode(1), "");
+	using testing::Eq;
+	EXPECT_EXIT(parse_detached({ "a", "b", "-z" }), testing::ExitedWithCode(1), Eq(usage_text()));
+	EXPECT_EXIT(parse_detached({ "a", "b", "--x" }), testing::ExitedWithCode(1), Eq(usage_text()));
+	EXPECT_EXIT(parse_detached({ "a", "b", "-d" }), testing::ExitedWithCode(1), Eq(usage_text()));
+	// -o without a name ends the run without a word.
+	EXPECT_EXIT(parse_detached({ "a", "b", "-o" }), testing::ExitedWithCode(1), Eq(""));
 	EXPECT_EXIT(parse_detached({ "a", "b", "-d", "-5" }), testing::ExitedWithCode(1),
-	    "Option -d needs a number of 0 or more, not -5");
+	    Eq("\nOption -d needs a number of 0 or more, not -5\n"));
 	EXPECT_EXIT(parse_detached({ "a", "b", "-w-1" }), testing::ExitedWithCode(1),
-	    "Option -w needs a number of 0 or more, not -1");
+	    Eq("\nOption -w needs a number of 0 or more, not -1\n"));
+}
+
+TEST(Options, OutputNamesBecomeFullPaths)
+{
+	char here[4096];
+	ASSERT_NE(getcwd(here, sizeof here), nullptr);
+	std::string cwd = here;
+	std::string parent = cwd.substr(0, cwd.rfind('/'));
+	const struct {
+		const char *name;
+		std::string path;
+	} table[] = {
+		{ "/", "/" },
+		{ "/.", "/" },
+		{ "/..", "/" },
+		{ "/../../a", "/a" },
+		{ "/a/./b//c", "/a/b/c" },
+		{ "/a/b/../c", "/a/c" },
+		{ "/a/..", "/" },
+		// A trailing separator still names a directory, except the root.
+		{ "/a/b/", "/a/b/" },
+		{ "/a/../", "/" },
+		{ ".", cwd },
+		{ "out.txt", cwd + "/out.txt" },
+		{ "./d/../out.txt", cwd + "/out.txt" },
+		{ "..", parent.empty() ? "/" : parent },
+		{ "newdir/", cwd + "/newdir/" },
+	};
+	for (const auto &row : table)
+		EXPECT_EQ(full_path(row.name), row.path) << row.name;
 }

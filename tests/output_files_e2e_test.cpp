@@ -127,6 +127,14 @@ TEST_F(OutputRun, FilesThatCantBeOpened)
 	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/no/such/out.txt\n");
 	EXPECT_EQ(r.out, "");
 
+	// A name that ends in "/" names a directory, which is not made.
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "newdir/" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/newdir/\n");
+	EXPECT_EQ(r.out, "");
+	EXPECT_FALSE(dir.exists("newdir"));
+	EXPECT_FALSE(dir.exists("newdir.log"));
+
 	mkdir(dir.file("out.txt.log").c_str(), 0755);
 	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "./out.txt" });
 	EXPECT_EQ(r.status, 1);

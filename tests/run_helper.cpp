@@ -69,6 +69,10 @@ drain(int fd)
 	return text;
 }
 
+// A guard against a program that never ends, not a measure of speed: a
+// run still going after this long is ended by SIGALRM.
+static const unsigned give_up_seconds = 300;
+
 static RunResult
 run_in(const std::string &dir, const std::vector<std::string> &args,
     const std::vector<std::string> &env, unsigned long address_space, bool merged = false,
@@ -94,6 +98,7 @@ run_in(const std::string &dir, const std::vector<std::string> &args,
 		struct rlimit limit = { address_space, address_space };
 		if (address_space && setrlimit(RLIMIT_AS, &limit) != 0)
 			_exit(127);
+		alarm(give_up_seconds);
 		exec_rowsift(args);
 	}
 	RunResult result;
@@ -222,36 +227,59 @@ format(const char *fmt, ...)
 	return std::string(buffer, size_t(n));
 }
 
-// A message followed by its erasure.
-static std::string
+std::string
 transient(const std::string &message)
 {
 	return message + erased(message.size());
 }
 
-static std::string
-pass_progress(long count, long step, size_t &counter)
+std::string
+counting_stderr(long capacity)
+{
+	return "\n" + transient("Getting number of records in each file. This may take some time.\n") +
+	    transient(format(" Getting memory to store %ld lines", capacity));
+}
+
+std::string
+found(const std::string &in, const std::string &not_in, const std::string &record)
+{
+	return "\nFound the following entry in " + in + " not in " + not_in + "\n" + record + "\n";
+}
+
+std::string
+pass_text(const std::vector<std::string> &sorted, const std::vector<bool> &missing,
+    size_t step, const std::string &in, const std::string &not_in, size_t &counter)
 {
 	std::string text;
-	for (long i = 0; i <= count; i += step) {
-		if (i == count)
-			break;
-		std::string shown = format("Processed %6ld", i);
-		text += std::string(counter, '\b') + shown;
+	auto progress = [&](size_t n) {
+		text += std::string(counter, '\b');
+		std::string shown = format("Processed %6zu", n);
 		counter = shown.size();
+		text += shown;
+	};
+	for (size_t i = 0; i < sorted.size(); i++) {
+		if (i % step == 0)
+			progress(i);
+		if (missing[i])
+			text += found(in, not_in, sorted[i]);
 	}
-	std::string shown = format("Processed %6ld", count);
-	text += std::string(counter, '\b') + shown;
-	counter = shown.size();
+	progress(sorted.size());
 	return text;
+}
+
+// A pass over `count` records none of which is missing, as stderr shows
+// it.
+static std::string
+pass_progress(long count, size_t step, size_t &counter)
+{
+	return pass_text(std::vector<std::string>(size_t(count)), std::vector<bool>(size_t(count)),
+	    step, "", "", counter);
 }
 
 std::string
 expected_stderr(const ExpectedRun &run)
 {
-	std::string text = "\n";
-	text += transient("Getting number of records in each file. This may take some time.\n");
-	text += transient(format(" Getting memory to store %ld lines", run.capacity));
+	std::string text = counting_stderr(run.capacity);
 	text += format("\nOpened %s\n", run.name1.c_str());
 	text += transient(format(" Getting memory of %ld to process %s", run.size1, run.name1.c_str()));
 	text += format("\nOpened %s\n", run.name2.c_str());
@@ -263,7 +291,7 @@ expected_stderr(const ExpectedRun &run)
 	text += transient("Processing " + run.name2);
 	text += transient("Sorting records");
 	size_t counter = 0;
-	long step = run.count2 <= 10 ? 2 : run.count2 / 10;
+	size_t step = run.count2 <= 10 ? 2 : size_t(run.count2) / 10;
 	if (run.first_pass) {
 		text += "\n" + pass_progress(run.count1, step, counter);
 		text += "\n   Compare file records in 1 not in 2";

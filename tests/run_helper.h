@@ -73,6 +73,24 @@ std::string hash_listing(const std::vector<std::string> &records, const std::str
 // The stderr text of erasing an n-character progress message.
 std::string erased(size_t n);
 
+// A progress message followed by its erasure.
+std::string transient(const std::string &message);
+
+// What stderr receives while both files are counted and the record
+// tables for `capacity` lines each are had.
+std::string counting_stderr(long capacity);
+
+// The two lines that report a record of `in` missing from `not_in`.
+std::string found(const std::string &in, const std::string &not_in, const std::string &record);
+
+// A pass as the console shows it with stdout and stderr merged: a
+// progress counter every `step` records of the sorted listing, each
+// record marked missing in its place among them, then the full count.
+// `counter` carries the length of the counter shown last from one pass
+// into the next.  With nothing marked, what stderr alone receives.
+std::string pass_text(const std::vector<std::string> &sorted, const std::vector<bool> &missing,
+    size_t step, const std::string &in, const std::string &not_in, size_t &counter);
+
 // What a successful run writes to stderr, step by step.
 struct ExpectedRun {
 	std::string name1, name2;
