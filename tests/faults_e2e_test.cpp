@@ -22,14 +22,6 @@ const std::string rec_c = "  14  |07/21/2021|18:13| 2123456789ABCDEF0123456789AB
 const std::string log_opening = "\n*****************************************\nProgram:\n";
 const std::string closing = "\n**********************************\n\n";
 
-size_t
-count_of(const std::string &text, const std::string &part)
-{
-	size_t n = 0;
-	for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-		n++;
-	return n;
-}
 
 // A log that holds the header block of a run with these arguments and
 // was not closed by the end of the run.

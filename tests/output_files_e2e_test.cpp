@@ -13,15 +13,6 @@
 
 namespace {
 
-size_t
-count_of(const std::string &text, const std::string &part)
-{
-	size_t n = 0;
-	for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-		n++;
-	return n;
-}
-
 const std::string rec_a = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789ABCDEF | c:\\a.txt       ";
 const std::string rec_b = "  13  |07/21/2021|18:12| 1123456789ABCDEF0123456789ABCDEF | c:\\b.txt       ";
 const std::string rec_c = "  14  |07/21/2021|18:13| 2123456789ABCDEF0123456789ABCDEF | c:\\c.txt       ";

@@ -368,3 +368,12 @@ usage_text()
 	return usage_page(1) + usage_prompt + usage_page(2) + usage_prompt +
 	    usage_page(3) + usage_prompt + usage_page(4) + usage_page(5);
 }
+
+size_t
+count_of(const std::string &text, const std::string &part)
+{
+	size_t n = 0;
+	for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+		n++;
+	return n;
+}

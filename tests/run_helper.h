@@ -101,6 +101,9 @@ struct ExpectedRun {
 };
 std::string expected_stderr(const ExpectedRun &run);
 
+// How many times part occurs in text, overlapping occurrences included.
+size_t count_of(const std::string &text, const std::string &part);
+
 // printf into a std::string.
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
