@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,9 +70,28 @@ drain(int fd)
 	return text;
 }
 
+// How a child is set up beyond the defaults.
+struct ChildSetup {
+	const char *binary = ROWSIFT_BINARY;
+	uid_t uid = 0;		// 0: as the test runs
+};
+
+[[noreturn]] static void
+exec_program(const char *binary, const std::vector<std::string> &args)
+{
+	std::vector<char *> argv;
+	argv.push_back(const_cast<char *>(binary));
+	for (const std::string &arg : args)
+		argv.push_back(const_cast<char *>(arg.c_str()));
+	argv.push_back(nullptr);
+	execv(binary, argv.data());
+	_exit(127);
+}
+
 static RunResult
 run_in(const std::string &dir, const std::vector<std::string> &args,
-    const std::vector<std::string> &env, unsigned long address_space, bool merged = false)
+    const std::vector<std::string> &env, unsigned long address_space, bool merged = false,
+    const ChildSetup &setup = ChildSetup())
 {
 	// Both outputs go to files, so neither pipe can fill up and stall.
 	std::string out_path = dir + "/.stdout", err_path = dir + "/.stderr";
@@ -93,7 +113,10 @@ run_in(const std::string &dir, const std::vector<std::string> &args,
 		struct rlimit limit = { address_space, address_space };
 		if (address_space && setrlimit(RLIMIT_AS, &limit) != 0)
 			_exit(127);
-		exec_rowsift(args);
+		if (setup.uid && (setgroups(0, nullptr) != 0 || setgid(setup.uid) != 0 ||
+		    setuid(setup.uid) != 0))
+			_exit(127);
+		exec_program(setup.binary, args);
 	}
 	RunResult result;
 	int status = 0;
@@ -122,13 +145,17 @@ run_rowsift_merged(const std::string &dir, const std::vector<std::string> &args)
 void
 exec_rowsift(const std::vector<std::string> &args)
 {
-	std::vector<char *> argv;
-	argv.push_back(const_cast<char *>(ROWSIFT_BINARY));
-	for (const std::string &arg : args)
-		argv.push_back(const_cast<char *>(arg.c_str()));
-	argv.push_back(nullptr);
-	execv(ROWSIFT_BINARY, argv.data());
-	_exit(127);
+	exec_program(ROWSIFT_BINARY, args);
+}
+
+RunResult
+run_program(const std::string &dir, const std::string &binary,
+    const std::vector<std::string> &args, uid_t uid)
+{
+	ChildSetup setup;
+	setup.binary = binary.c_str();
+	setup.uid = uid;
+	return run_in(dir, args, {}, 0, false, setup);
 }
 
 RunResult

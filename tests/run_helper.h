@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct RunResult {
@@ -36,6 +37,11 @@ RunResult run_rowsift_limited(const std::string &dir, const std::vector<std::str
 // As run_rowsift, with stderr going where stdout goes: out receives both
 // in the order they were written.
 RunResult run_rowsift_merged(const std::string &dir, const std::vector<std::string> &args);
+
+// As run_rowsift, for any program, as the given user when uid is not 0
+// (which needs a test run as root).
+RunResult run_program(const std::string &dir, const std::string &binary,
+    const std::vector<std::string> &args, uid_t uid = 0);
 
 // Everything left to read on fd, up to its end.
 std::string read_rest(int fd);

@@ -145,7 +145,7 @@ column_title(const Layout &layout)
 {
 	std::string title(size_chars - 4, ' ');
 	title += "SIZE|   DATE   |  TIME  | HASH";
-	pad_to(title, hash_at + size_t(layout.hash_chars) + 2);
+	pad_to(title, hash_at + size_t(layout.hash_chars) + 1);
 	title += "|  PATH  ";
 	pad_to(title, layout.record_length);
 	return title;
