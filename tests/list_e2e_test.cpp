@@ -299,8 +299,8 @@ TEST(ListRun, UnreadableFilesKeepTheirRecordAndSetStatusOne)
 	    "rowsift-list: tree/secret: Permission denied\n");
 	std::vector<std::string> records = records_of(r.out);
 	ASSERT_EQ(records.size(), tree_paths.size() + 1);
-	EXPECT_EQ(records[records.size() - 2], "                  7|2023-11-14|22:13:20| " +
-	    std::string(32, '?') + " | secret" + std::string(34, ' '));
+	EXPECT_EQ(records[records.size() - 2], "                  7|2023-11-14|22:13:20| 00000000" +
+	    std::string(24, '?') + " | secret" + std::string(34, ' '));
 }
 
 TEST(ListRun, BothThreadsGiveWhatOneThreadGives)

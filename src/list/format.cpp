@@ -174,11 +174,15 @@ format_size(char *column, int64_t size)
 	}
 }
 
+// A file that could not be read shows eight zeros and then '?': rowsift
+// -h takes the place of the hash from the first record, and finds it only
+// after eight hex digits.  Without them it would search on into the path.
 static void
 format_digest(char *out, const Record &r, int hash_chars)
 {
 	if (r.state != record_hashed) {
-		memset(out, '?', size_t(hash_chars));
+		memset(out, '0', 8);
+		memset(out + 8, '?', size_t(hash_chars) - 8);
 		return;
 	}
 	for (int i = 0; i < hash_chars / 2; i++) {

@@ -65,13 +65,16 @@ read_algorithm(const char *name)
 	fail_usage("unknown algorithm '%s' (md5 or sha256)", name);
 }
 
+// Reads up to a line end, keeping no more than the longest record.
 static bool
 read_line(FILE *in, std::string &line)
 {
+	const size_t longest = size_t(max_width) + 256;
 	line.clear();
 	int c;
 	while ((c = getc(in)) != EOF && c != '\n')
-		line += char(c);
+		if (line.size() <= longest)
+			line += char(c);
 	return c != EOF || !line.empty();
 }
 

@@ -140,7 +140,8 @@ read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
 	}
 	if (S_ISDIR(st.st_mode))
 		scan.subdirectories.push_back(relative);
-	else if (S_ISREG(st.st_mode) && !is_own_file(st))
+	else if (S_ISREG(st.st_mode) && !is_own_file(st) &&
+	    !(options.one_file_system && st.st_dev != scan.root->device))
 		add_file(scan, relative, &st);
 }
 
