@@ -87,7 +87,6 @@ struct Counters {
 // The file being written, which the walk leaves out.
 struct OwnFile {
 	uint64_t device = 0, inode = 0;
-	bool known = false;
 };
 
 extern ListOptions options;

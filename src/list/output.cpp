@@ -15,7 +15,6 @@ leave_out(const struct stat &st)
 	OwnFile own;
 	own.device = st.st_dev;
 	own.inode = st.st_ino;
-	own.known = true;
 	own_files.push_back(own);
 }
 

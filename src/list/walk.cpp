@@ -61,7 +61,7 @@ static bool
 is_own_file(const struct stat &st)
 {
 	for (const OwnFile &own : own_files)
-		if (own.known && own.device == st.st_dev && own.inode == st.st_ino)
+		if (own.device == st.st_dev && own.inode == st.st_ino)
 			return true;
 	return false;
 }
