@@ -35,7 +35,7 @@ core_rate() {
 }
 
 bytes_of() {
-	xargs -0 stat -c %s < "$work/files.$1" | awk '{ s += $1 } END { printf "%d\n", s }'
+	xargs -0 stat -c %s < "$work/files.$1" | awk '{ s += $1 } END { printf "%.0f\n", s }'
 }
 
 files_of() {

@@ -52,9 +52,13 @@ mark_unreadable(Record &r, const std::string &reason)
 	report_path_problem(shown_path(roots[r.root], r.path.substr(r.rel_offset)), reason);
 }
 
+// Reads to the end of the file.  A short read that reaches the size the
+// file had when opened is taken for the end, which spares most files the
+// read that would return nothing.
 static bool
-read_into_digest(int fd, EVP_MD_CTX *context, char *buffer)
+read_into_digest(int fd, size_t size, EVP_MD_CTX *context, char *buffer)
 {
+	size_t total = 0;
 	for (;;) {
 		ssize_t got = read(fd, buffer, buffer_size);
 		if (got < 0 && errno == EINTR)
@@ -63,6 +67,9 @@ read_into_digest(int fd, EVP_MD_CTX *context, char *buffer)
 			return got == 0;
 		EVP_DigestUpdate(context, buffer, size_t(got));
 		counters.bytes_done += uint64_t(got);
+		total += size_t(got);
+		if (size_t(got) < buffer_size && total >= size)
+			return true;
 	}
 }
 
@@ -85,7 +92,7 @@ hash_record(Record &r, EVP_MD_CTX *context, char *buffer)
 		if (size_t(st.st_size) > buffer_size)
 			posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 		EVP_DigestInit_ex2(context, digest, nullptr);
-		if (read_into_digest(fd, context, buffer) &&
+		if (read_into_digest(fd, size_t(st.st_size), context, buffer) &&
 		    EVP_DigestFinal_ex(context, r.digest, nullptr))
 			r.state = record_hashed;
 		else
