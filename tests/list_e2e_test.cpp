@@ -255,6 +255,13 @@ TEST(ListRun, PathsPastTheWidthEndTheRunBeforeAnythingIsWritten)
 	r = run_list(dir, { "-q", "-w", "44", "tree" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(records_of(r.out).size(), tree_paths.size() + 3);
+
+	// Prefix and path make "----- END" only together, and its blank
+	// takes four bytes.
+	make_file(dir, "joint/--- END", "", base_time);
+	r = run_list(dir, { "-q", "-w", "11", "-p", "--", "joint" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_NE(r.err.find("the longest, 12 bytes, is -----\\x20END; -w 12"), std::string::npos) << r.err;
 }
 
 TEST(ListRun, NamesWithControlBytesAreEscapedAndEveryRecordIsRead)

@@ -17,12 +17,10 @@ struct LongPaths {
 };
 
 static LongPaths long_paths;
-static size_t prefix_length;
 
 void
 open_roots()
 {
-	prefix_length = escaped_length(options.prefix.data(), options.prefix.size());
 	for (const std::string &name : options.roots) {
 		Root root;
 		root.name = name;
@@ -66,23 +64,20 @@ is_own_file(const struct stat &st)
 	return false;
 }
 
+// The prefix and the path are measured as one: a blank or dashes where
+// they meet may be escaped otherwise than in either alone.
 static void
 check_width(const std::string &path)
 {
-	size_t length = prefix_length + escaped_length(path.data(), path.size());
-	// A blank or dashes at the joint may be escaped another way in the
-	// whole; only the whole decides.
-	if (!options.prefix.empty() && length > size_t(options.width)) {
-		std::string whole = options.prefix + path;
-		length = escaped_length(whole.data(), whole.size());
-	}
+	std::string whole = options.prefix + path;
+	size_t length = escaped_length(whole.data(), whole.size());
 	if (length <= size_t(options.width))
 		return;
 	work.stop = true;
 	long_paths.count++;
 	if (length > long_paths.longest) {
 		long_paths.longest = length;
-		long_paths.longest_path = options.prefix + path;
+		long_paths.longest_path = whole;
 	}
 }
 
