@@ -56,3 +56,17 @@ bench:
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
+
+# ---- rowsift-list ----------------------------------------------------------
+# `make bench-list` times rowsift-list against md5sum (and hashdeep and
+# rhash when installed) on /usr and /usr/share; `make deb` packages both
+# programs as build/rowsift_*.deb (needs dpkg-dev).
+LIST_ROUNDS ?= 3
+
+.PHONY: bench-list deb
+
+bench-list: build
+	bench/list.sh $(BUILD) $(LIST_ROUNDS)
+
+deb: build
+	cd $(BUILD) && cpack -G DEB

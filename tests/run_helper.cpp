@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,11 +73,29 @@ drain(int fd)
 // A guard against a program that never ends, not a measure of speed: a
 // run still going after this long is ended by SIGALRM.
 static const unsigned give_up_seconds = 300;
+// How a child is set up beyond the defaults.
+struct ChildSetup {
+	const char *binary = ROWSIFT_BINARY;
+	uid_t uid = 0;		// 0: as the test runs
+	int stdout_fd = -1;	// -1: a file, read into the result
+};
+
+[[noreturn]] static void
+exec_program(const char *binary, const std::vector<std::string> &args)
+{
+	std::vector<char *> argv;
+	argv.push_back(const_cast<char *>(binary));
+	for (const std::string &arg : args)
+		argv.push_back(const_cast<char *>(arg.c_str()));
+	argv.push_back(nullptr);
+	execv(binary, argv.data());
+	_exit(127);
+}
 
 static RunResult
 run_in(const std::string &dir, const std::vector<std::string> &args,
     const std::vector<std::string> &env, unsigned long address_space, bool merged = false,
-    int stdout_fd = -1)
+    const ChildSetup &setup = ChildSetup())
 {
 	// Both outputs go to files, so neither pipe can fill up and stall.
 	std::string out_path = dir + "/.stdout", err_path = dir + "/.stderr";
@@ -89,7 +108,7 @@ run_in(const std::string &dir, const std::vector<std::string> &args,
 		int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		dup2(in, 0);
-		dup2(stdout_fd >= 0 ? stdout_fd : out, 1);
+		dup2(setup.stdout_fd >= 0 ? setup.stdout_fd : out, 1);
 		dup2(merged ? out : err, 2);
 		if (chdir(dir.c_str()) != 0)
 			_exit(127);
@@ -98,8 +117,11 @@ run_in(const std::string &dir, const std::vector<std::string> &args,
 		struct rlimit limit = { address_space, address_space };
 		if (address_space && setrlimit(RLIMIT_AS, &limit) != 0)
 			_exit(127);
+		if (setup.uid && (setgroups(0, nullptr) != 0 || setgid(setup.uid) != 0 ||
+		    setuid(setup.uid) != 0))
+			_exit(127);
 		alarm(give_up_seconds);
-		exec_rowsift(args);
+		exec_program(setup.binary, args);
 	}
 	RunResult result;
 	int status = 0;
@@ -122,7 +144,9 @@ run_rowsift(const std::string &dir, const std::vector<std::string> &args,
 RunResult
 run_rowsift_with_stdout(const std::string &dir, const std::vector<std::string> &args, int fd)
 {
-	return run_in(dir, args, {}, 0, false, fd);
+	ChildSetup setup;
+	setup.stdout_fd = fd;
+	return run_in(dir, args, {}, 0, false, setup);
 }
 
 RunResult
@@ -134,13 +158,17 @@ run_rowsift_merged(const std::string &dir, const std::vector<std::string> &args)
 void
 exec_rowsift(const std::vector<std::string> &args)
 {
-	std::vector<char *> argv;
-	argv.push_back(const_cast<char *>(ROWSIFT_BINARY));
-	for (const std::string &arg : args)
-		argv.push_back(const_cast<char *>(arg.c_str()));
-	argv.push_back(nullptr);
-	execv(ROWSIFT_BINARY, argv.data());
-	_exit(127);
+	exec_program(ROWSIFT_BINARY, args);
+}
+
+RunResult
+run_program(const std::string &dir, const std::string &binary,
+    const std::vector<std::string> &args, uid_t uid)
+{
+	ChildSetup setup;
+	setup.binary = binary.c_str();
+	setup.uid = uid;
+	return run_in(dir, args, {}, 0, false, setup);
 }
 
 HeldRun
@@ -236,7 +264,7 @@ transient(const std::string &message)
 std::string
 counting_stderr(long capacity)
 {
-	return "\n" + transient("Getting number of records in each file. This may take some time.\n") +
+	return std::string("\n") + transient("Getting number of records in each file. This may take some time.\n") +
 	    transient(format(" Getting memory to store %ld lines", capacity));
 }
 

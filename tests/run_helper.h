@@ -58,6 +58,10 @@ RunResult finish_held_run(HeldRun &run);
 // As run_rowsift, with stdout going to fd (out stays empty).
 RunResult run_rowsift_with_stdout(const std::string &dir, const std::vector<std::string> &args,
     int fd);
+// As run_rowsift, for any program, as the given user when uid is not 0
+// (which needs a test run as root).
+RunResult run_program(const std::string &dir, const std::string &binary,
+    const std::vector<std::string> &args, uid_t uid = 0);
 
 // Everything left to read on fd, up to its end.
 std::string read_rest(int fd);

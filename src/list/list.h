@@ -1,0 +1,138 @@
+// rowsift-list: walks directory trees and writes a hash listing that
+// rowsift reads.  The run's plain structs and the functions of each stage.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+extern const char *const list_version;
+
+// Every path under /usr on the machine it was chosen on fits, written in
+// full (195 bytes at the longest), with a few bytes to spare.
+const int default_width = 200;
+const int max_width = 65536;
+
+enum class Algorithm { md5, sha256 };
+
+struct ListOptions {
+	std::vector<std::string> roots;
+	std::vector<std::string> excludes;
+	std::string output_path;	// empty: the standard output
+	std::string prefix;
+	std::string like_path;
+	Algorithm algorithm = Algorithm::md5;
+	int width = default_width;
+	bool width_given = false;
+	bool algorithm_given = false;
+	bool lf_only = false;
+	bool one_file_system = false;
+	bool quiet = false;
+	int threads = 2;
+};
+
+// The byte positions of a record; every record of a listing has them all.
+struct Layout {
+	int hash_chars;
+	int width;
+	size_t record_length;	// without the line end
+	const char *eol;
+};
+
+enum RecordState : uint8_t { record_pending, record_hashed, record_unreadable };
+
+// One regular file.  path is written after the prefix; with one root it
+// is relative to it, with several it begins with its root, and the part
+// from rel_offset on is always relative to the root.
+struct Record {
+	std::string path;
+	int64_t size = -1;		// -1: unknown
+	int64_t mtime = 0;
+	bool stat_known = false;
+	uint8_t root = 0;
+	uint8_t state = record_pending;
+	uint16_t rel_offset = 0;
+	unsigned char digest[32];
+};
+
+struct Root {
+	std::string name;	// as given, trailing slashes dropped
+	int fd = -1;
+	uint64_t device = 0;
+};
+
+// The records found so far and the next one to hash.  Records never move
+// once added (a deque keeps references on push_back), so a hashing thread
+// works on one without holding the lock.
+struct WorkQueue {
+	std::mutex lock;
+	std::condition_variable more;
+	std::deque<Record> records;
+	size_t next = 0;
+	bool walk_done = false;
+	std::atomic<bool> stop{false};
+};
+
+struct Counters {
+	std::atomic<uint64_t> files_found{0}, bytes_found{0};
+	std::atomic<uint64_t> files_done{0}, bytes_done{0};
+	std::atomic<uint64_t> unreadable{0};
+};
+
+// The file being written, which the walk leaves out.
+struct OwnFile {
+	uint64_t device = 0, inode = 0;
+};
+
+extern ListOptions options;
+extern std::vector<Root> roots;
+extern WorkQueue work;
+extern Counters counters;
+extern std::vector<OwnFile> own_files;
+extern std::atomic<int> exit_status;
+
+// messages.cpp: every line on stderr, kept clear of the progress line.
+void report_path_error(const std::string &path, int error);
+void report_path_problem(const std::string &path, const std::string &reason);
+void report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fail(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fail_usage(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void set_cleanup_path(const std::string &path);
+std::unique_lock<std::mutex> lock_stderr();
+void note_progress_line(size_t length);
+
+// options.cpp
+void parse_options(int argc, char **argv);
+Layout layout_of(const ListOptions &o);
+
+// format.cpp
+void append_escaped(std::string &out, const char *text, size_t n);
+size_t escaped_length(const char *text, size_t n);
+std::string title_line(const ListOptions &o, int64_t now);
+std::string column_title(const Layout &layout);
+void format_size(char *column, int64_t size);
+void format_record(char *line, const Record &r, const std::string &prefix, const Layout &layout);
+
+// walk.cpp
+void open_roots();
+void walk_roots();
+std::string shown_path(const Root &root, const std::string &relative);
+
+// hash.cpp
+void fetch_digest();
+void hash_records();
+size_t digest_size(Algorithm a);
+
+// output.cpp
+void open_output();
+void write_listing(const std::vector<const Record *> &sorted, int64_t now);
+
+// progress.cpp
+void start_progress();
+void stop_progress();
+void print_summary();

@@ -1,0 +1,231 @@
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "list/list.h"
+
+// Paths too long for the width: the run refuses them all at once, after
+// the walk, so that one message names everything to change.
+struct LongPaths {
+	uint64_t count = 0;
+	size_t longest = 0;
+	std::string longest_path;
+};
+
+static LongPaths long_paths;
+
+void
+open_roots()
+{
+	for (const std::string &name : options.roots) {
+		Root root;
+		root.name = name;
+		// A root named on the command line is followed when it is a link.
+		root.fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+		struct stat st;
+		if (root.fd < 0 || fstat(root.fd, &st) != 0)
+			fail("%s: %s", name.c_str(), strerror(errno));
+		root.device = st.st_dev;
+		roots.push_back(root);
+	}
+}
+
+static std::string
+root_part(const Root &root)
+{
+	if (roots.size() == 1)
+		return "";
+	return root.name == "/" ? "/" : root.name + "/";
+}
+
+// A pattern with a slash is matched against the whole path under the
+// root, one without against the name alone; '*' matches slashes too.
+static bool
+is_excluded(const std::string &relative, const char *name)
+{
+	for (const std::string &pattern : options.excludes) {
+		const char *subject = pattern.find('/') == std::string::npos ? name : relative.c_str();
+		if (fnmatch(pattern.c_str(), subject, 0) == 0)
+			return true;
+	}
+	return false;
+}
+
+static bool
+is_own_file(const struct stat &st)
+{
+	for (const OwnFile &own : own_files)
+		if (own.device == st.st_dev && own.inode == st.st_ino)
+			return true;
+	return false;
+}
+
+// The prefix and the path are measured as one: a blank or dashes where
+// they meet may be escaped otherwise than in either alone.
+static void
+check_width(const std::string &path)
+{
+	std::string whole = options.prefix + path;
+	size_t length = escaped_length(whole.data(), whole.size());
+	if (length <= size_t(options.width))
+		return;
+	work.stop = true;
+	long_paths.count++;
+	if (length > long_paths.longest) {
+		long_paths.longest = length;
+		long_paths.longest_path = whole;
+	}
+}
+
+// Where a directory is read: the names of its files and of the
+// directories under it.
+struct DirectoryScan {
+	const Root *root;
+	uint8_t root_index;
+	std::string part;	// what comes before the relative path in a record
+	std::vector<Record> files;
+	std::vector<std::string> subdirectories;
+};
+
+static void
+add_file(DirectoryScan &scan, const std::string &relative, const struct stat *st)
+{
+	Record r;
+	r.path = scan.part + relative;
+	r.rel_offset = uint16_t(scan.part.size());
+	r.root = scan.root_index;
+	if (st) {
+		r.stat_known = true;
+		r.size = st->st_size;
+		r.mtime = st->st_mtim.tv_sec;
+		counters.bytes_found += uint64_t(st->st_size);
+	}
+	check_width(r.path);
+	counters.files_found++;
+	scan.files.push_back(std::move(r));
+}
+
+static void
+read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
+    const struct dirent *entry)
+{
+	const char *name = entry->d_name;
+	if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+		return;
+	std::string relative = dir_relative + name;
+	if (is_excluded(relative, name))
+		return;
+	unsigned char type = entry->d_type;
+	if (type != DT_UNKNOWN && type != DT_REG && type != DT_DIR)
+		return;
+	if (type == DT_DIR) {
+		scan.subdirectories.push_back(relative);
+		return;
+	}
+	struct stat st;
+	if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+		// Gone since the directory was read: it still gets its record.
+		if (type == DT_REG)
+			add_file(scan, relative, nullptr);
+		return;
+	}
+	if (S_ISDIR(st.st_mode))
+		scan.subdirectories.push_back(relative);
+	else if (S_ISREG(st.st_mode) && !is_own_file(st) &&
+	    !(options.one_file_system && st.st_dev != scan.root->device))
+		add_file(scan, relative, &st);
+}
+
+static void
+hand_over(std::vector<Record> &files)
+{
+	if (files.empty())
+		return;
+	{
+		std::lock_guard<std::mutex> held(work.lock);
+		for (Record &r : files)
+			work.records.push_back(std::move(r));
+	}
+	work.more.notify_all();
+	files.clear();
+}
+
+std::string
+shown_path(const Root &root, const std::string &relative)
+{
+	if (relative.empty())
+		return root.name;
+	return (root.name == "/" ? "/" : root.name + "/") + relative;
+}
+
+// Each directory is opened from the root by its relative path and closed
+// before those under it are read, so that depth never costs descriptors.
+static void
+walk_directory(const Root &root, uint8_t root_index, const std::string &relative)
+{
+	int fd = openat(root.fd, relative.empty() ? "." : relative.c_str(),
+	    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd < 0) {
+		report_path_error(shown_path(root, relative), errno);
+		return;
+	}
+	struct stat st;
+	if (options.one_file_system && (fstat(fd, &st) != 0 || st.st_dev != root.device)) {
+		close(fd);
+		return;
+	}
+	DIR *dir = fdopendir(fd);
+	if (!dir) {
+		report_path_error(shown_path(root, relative), errno);
+		close(fd);
+		return;
+	}
+	DirectoryScan scan;
+	scan.root = &root;
+	scan.root_index = root_index;
+	scan.part = root_part(root);
+	std::string dir_relative = relative.empty() ? "" : relative + "/";
+	for (;;) {
+		errno = 0;
+		const struct dirent *entry = readdir(dir);
+		if (!entry) {
+			if (errno)
+				report_path_error(shown_path(root, relative), errno);
+			break;
+		}
+		read_entry(scan, fd, dir_relative, entry);
+	}
+	closedir(dir);
+	hand_over(scan.files);
+	for (const std::string &sub : scan.subdirectories)
+		walk_directory(root, root_index, sub);
+}
+
+static void
+fail_long_paths()
+{
+	std::string shown;
+	append_escaped(shown, long_paths.longest_path.data(), long_paths.longest_path.size());
+	fail("%llu path%s longer than the width of %d bytes; the longest, %zu bytes, is %s;"
+	    " -w %zu would hold them all",
+	    (unsigned long long)long_paths.count, long_paths.count == 1 ? " is" : "s are",
+	    options.width, long_paths.longest, shown.c_str(), long_paths.longest);
+}
+
+void
+walk_roots()
+{
+	for (size_t i = 0; i < roots.size(); i++)
+		walk_directory(roots[i], uint8_t(i), "");
+	{
+		std::lock_guard<std::mutex> held(work.lock);
+		work.walk_done = true;
+	}
+	work.more.notify_all();
+	if (long_paths.count)
+		fail_long_paths();
+}

@@ -1,0 +1,386 @@
+// rowsift-list run on trees made here: the listing's bytes, its hashes
+// against md5sum and sha256sum, and rowsift reading it before and after
+// the tree changes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "run_helper.h"
+
+namespace {
+
+const std::string list_binary = ROWSIFT_LIST_BINARY;
+const int64_t base_time = 1700000000;	// 2023-11-14 22:13:20 UTC
+
+// Writes a file under dir, its directories made first, with the given
+// time of last change.
+void
+make_file(const TempDir &dir, const std::string &name, const std::string &bytes, int64_t mtime)
+{
+	std::string path = dir.file(name);
+	for (size_t at = path.find('/', dir.path.size() + 1); at != std::string::npos;
+	     at = path.find('/', at + 1))
+		mkdir(path.substr(0, at).c_str(), 0755);
+	dir.write(name, bytes);
+	struct timespec times[2] = { { mtime, 0 }, { mtime, 0 } };
+	utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+std::string
+pseudo_random_bytes(size_t n, unsigned seed)
+{
+	std::string bytes(n, '\0');
+	for (size_t i = 0; i < n; i++) {
+		seed = seed * 1103515245 + 12345;
+		bytes[i] = char(seed >> 16);
+	}
+	return bytes;
+}
+
+RunResult
+run_list(const TempDir &dir, const std::vector<std::string> &args, uid_t uid = 0)
+{
+	return run_program(dir.path, list_binary, args, uid);
+}
+
+std::vector<std::string>
+split_lines(const std::string &text, const std::string &eol)
+{
+	std::vector<std::string> lines;
+	size_t start = 0;
+	for (size_t end; (end = text.find(eol, start)) != std::string::npos; start = end + eol.size())
+		lines.push_back(text.substr(start, end - start));
+	EXPECT_EQ(start, text.size()) << "a line without its end";
+	return lines;
+}
+
+// The records of a listing: the lines between the column title and the
+// trailer.
+std::vector<std::string>
+records_of(const std::string &listing, const std::string &eol = "\r\n")
+{
+	std::vector<std::string> lines = split_lines(listing, eol);
+	if (lines.size() < 4)
+		return {};
+	EXPECT_EQ(lines[1], "----- BEGIN");
+	EXPECT_NE(lines[2].find("  PATH  "), std::string::npos);
+	EXPECT_EQ(lines.back(), "----- END");
+	return std::vector<std::string>(lines.begin() + 3, lines.end() - 1);
+}
+
+std::string
+path_of(const std::string &record)
+{
+	std::string path = record.substr(record.find(" | ") + 3);
+	return path.substr(0, path.find_last_not_of(' ') + 1);
+}
+
+std::string
+hash_of(const std::string &record)
+{
+	size_t start = 41;
+	return record.substr(start, record.find(' ', start) - start);
+}
+
+std::string
+upper(std::string text)
+{
+	std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+	return text;
+}
+
+// The hash md5sum or sha256sum gives a file.
+std::string
+tool_hash(const std::string &tool, const std::string &path)
+{
+	std::string command = tool + " < '" + path + "'";
+	FILE *pipe = popen(command.c_str(), "r");
+	char line[200] = "";
+	if (!fgets(line, sizeof line, pipe))
+		line[0] = 0;
+	pclose(pipe);
+	std::string text = line;
+	return upper(text.substr(0, text.find(' ')));
+}
+
+// The records rowsift reports in each direction, by the listing they are in.
+std::map<std::string, std::set<std::string>>
+reported(const std::string &out)
+{
+	std::map<std::string, std::set<std::string>> found;
+	const std::string marker = "\nFound the following entry in ";
+	for (size_t at = out.find(marker); at != std::string::npos; at = out.find(marker, at + 1)) {
+		size_t name_end = out.find(' ', at + marker.size());
+		size_t line = out.find('\n', at + 1) + 1;
+		std::string record = out.substr(line, out.find('\n', line) - line);
+		found[out.substr(at + marker.size(), name_end - at - marker.size())].insert(record);
+	}
+	return found;
+}
+
+// A tree of every kind of entry the walk meets.
+void
+make_tree(const TempDir &dir)
+{
+	make_file(dir, "tree/empty", "", base_time);
+	make_file(dir, "tree/one", "x", base_time + 1);
+	make_file(dir, "tree/docs/report with blanks.txt", std::string(4096, 'r'), base_time + 2);
+	make_file(dir, "tree/docs/a|b.txt", "pipe\n", base_time + 3);
+	make_file(dir, "tree/docs/na\xc3\xafve.txt", "utf-8\n", base_time + 4);
+	make_file(dir, "tree/big/three.bin", pseudo_random_bytes((3 << 20) + 5, 1), base_time + 5);
+	make_file(dir, "tree/skip/keep.txt", "kept\n", base_time + 6);
+	make_file(dir, "tree/skip/deep/cache/gone.txt", "excluded\n", base_time + 7);
+	// 40 bytes: exactly the width the tests use.
+	make_file(dir, "tree/exact/" + std::string(34, 'e'), "exact\n", base_time + 8);
+	symlink("one", dir.file("tree/link").c_str());
+	mkfifo(dir.file("tree/fifo").c_str(), 0644);
+}
+
+const std::vector<std::string> tree_paths = {
+	"big/three.bin", "docs/a|b.txt", "docs/na\xc3\xafve.txt", "docs/report with blanks.txt",
+	"empty", "exact/" + std::string(34, 'e'), "one", "skip/keep.txt",
+};
+
+} // namespace
+
+TEST(ListRun, ListsEveryRegularFileInExactlyTheLayoutRowsiftReads)
+{
+	TempDir dir;
+	make_tree(dir);
+	RunResult r = run_list(dir, { "-w", "40", "tree", "-e", "cache", "-q" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "");
+	std::vector<std::string> lines = split_lines(r.out, "\r\n");
+	ASSERT_GE(lines.size(), 4u);
+	EXPECT_EQ(lines[0].rfind("rowsift-list 1.0 listing, md5, path width 40, taken ", 0), 0u) << lines[0];
+	EXPECT_EQ(lines[0].substr(lines[0].size() - 13), " UTC, of tree");
+	EXPECT_EQ(lines[2], "               SIZE|   DATE   |  TIME  | HASH                             |  PATH  "
+	    + std::string(33, ' '));
+	std::vector<std::string> records = records_of(r.out);
+	std::vector<std::string> paths;
+	for (const std::string &record : records) {
+		EXPECT_EQ(record.size(), 44u + 32 + 40) << record;
+		paths.push_back(path_of(record));
+	}
+	EXPECT_EQ(paths, tree_paths);
+	EXPECT_EQ(records[4], "                  0|2023-11-14|22:13:20| D41D8CD98F00B204E9800998ECF8427E | empty"
+	    + std::string(35, ' '));
+	EXPECT_EQ(records[0].substr(0, 40), "          3,145,733|2023-11-14|22:13:25|");
+	EXPECT_EQ(records[3].substr(0, 40), "              4,096|2023-11-14|22:13:22|");
+
+	// rowsift takes every record, and finds nothing missing from itself.
+	dir.write("monday.txt", r.out);
+	RunResult same = run_rowsift(dir.path, { "monday.txt", "monday.txt" });
+	EXPECT_EQ(same.status, 0);
+	EXPECT_NE(same.out.find("Input file #1:   monday.txt  8 records\n"), std::string::npos) << same.out;
+	EXPECT_NE(same.out.find("Found 0 mismatches"), std::string::npos) << same.out;
+}
+
+TEST(ListRun, HashesAgreeWithMd5sumAndSha256sum)
+{
+	TempDir dir;
+	make_tree(dir);
+	for (const std::string algorithm : { "md5", "sha256" }) {
+		RunResult r = run_list(dir, { "-q", "-a", algorithm, "-w", "40", "tree" });
+		ASSERT_EQ(r.status, 0) << r.err;
+		std::vector<std::string> records = records_of(r.out);
+		// The excluded directory is listed now.
+		ASSERT_EQ(records.size(), tree_paths.size() + 1);
+		for (const std::string &record : records)
+			EXPECT_EQ(hash_of(record), tool_hash(algorithm + "sum", dir.file("tree/" + path_of(record))))
+			    << record;
+	}
+}
+
+TEST(ListRun, RowsiftReportsExactlyTheRecordsThatChanged)
+{
+	TempDir dir;
+	make_tree(dir);
+	std::vector<std::string> args = { "-q", "-w", "40", "-e", "cache", "-o", "monday.txt", "tree" };
+	ASSERT_EQ(run_list(dir, args).status, 0);
+	std::vector<std::string> monday = records_of(dir.read("monday.txt"));
+
+	make_file(dir, "tree/docs/a|b.txt", "pipe changed\n", base_time + 3);
+	make_file(dir, "tree/new.txt", "new\n", base_time + 9);
+	unlink(dir.file("tree/empty").c_str());
+	rename(dir.file("tree/one").c_str(), dir.file("tree/uno").c_str());
+	make_file(dir, "tree/docs/na\xc3\xafve.txt", "utf-8\n", base_time + 100);
+	args[6] = "friday.txt";
+	ASSERT_EQ(run_list(dir, args).status, 0);
+	std::vector<std::string> friday = records_of(dir.read("friday.txt"));
+
+	auto record_for = [](const std::vector<std::string> &records, const std::string &path) {
+		for (const std::string &record : records)
+			if (path_of(record) == path)
+				return record;
+		return std::string("none for " + path);
+	};
+	RunResult whole = run_rowsift(dir.path, { "monday.txt", "friday.txt" });
+	EXPECT_EQ(whole.status, 0);
+	std::set<std::string> gone = { record_for(monday, "docs/a|b.txt"), record_for(monday, "empty"),
+		record_for(monday, "one"), record_for(monday, "docs/na\xc3\xafve.txt") };
+	std::set<std::string> come = { record_for(friday, "docs/a|b.txt"), record_for(friday, "new.txt"),
+		record_for(friday, "uno"), record_for(friday, "docs/na\xc3\xafve.txt") };
+	auto found = reported(whole.out);
+	EXPECT_EQ(found["monday.txt"], gone);
+	EXPECT_EQ(found["friday.txt"], come);
+
+	// By hash alone, a rename or a new time is no change.
+	RunResult by_hash = run_rowsift(dir.path, { "monday.txt", "friday.txt", "-h" });
+	found = reported(by_hash.out);
+	EXPECT_EQ(found["monday.txt"], std::set<std::string>({ record_for(monday, "docs/a|b.txt"),
+	    record_for(monday, "empty") }));
+	EXPECT_EQ(found["friday.txt"], std::set<std::string>({ record_for(friday, "docs/a|b.txt"),
+	    record_for(friday, "new.txt") }));
+}
+
+TEST(ListRun, PathsPastTheWidthEndTheRunBeforeAnythingIsWritten)
+{
+	TempDir dir;
+	make_tree(dir);
+	make_file(dir, "tree/exact/" + std::string(35, 'f'), "one past\n", base_time);
+	make_file(dir, "tree/exact/" + std::string(38, 'g'), "four past\n", base_time);
+	RunResult r = run_list(dir, { "-q", "-w", "40", "tree", "-o", "out.txt" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: 2 paths are longer than the width of 40 bytes; the longest, 44 bytes, is exact/"
+	    + std::string(38, 'g') + "; -w 44 would hold them all\n");
+	EXPECT_FALSE(dir.exists("out.txt"));
+	EXPECT_EQ(run_program(dir.path, "/bin/sh", { "-c", "ls -A | grep -c out.txt" }).out, "0\n");
+	r = run_list(dir, { "-q", "-w", "44", "tree" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(records_of(r.out).size(), tree_paths.size() + 3);
+
+	// Prefix and path make "----- END" only together, and its blank
+	// takes four bytes.
+	make_file(dir, "joint/--- END", "", base_time);
+	r = run_list(dir, { "-q", "-w", "11", "-p", "--", "joint" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_NE(r.err.find("the longest, 12 bytes, is -----\\x20END; -w 12"), std::string::npos) << r.err;
+}
+
+TEST(ListRun, NamesWithControlBytesAreEscapedAndEveryRecordIsRead)
+{
+	TempDir dir;
+	for (const std::string &name : { std::string("line\nfeed"), std::string("cr\rhere"),
+	         std::string("back\\slash"), std::string("x----- END"), std::string("trailing "),
+	         std::string("-----"), std::string("\x01start") })
+		make_file(dir, "tree/" + name, name, base_time);
+	RunResult r = run_list(dir, { "-q", "--lf", "-w", "20", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> paths;
+	for (const std::string &record : records_of(r.out, "\n"))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "\\x01start", "-----", "back\\\\slash",
+	    "cr\\x0Dhere", "line\\x0Afeed", "trailing\\x20", "x-----\\x20END" }));
+	dir.write("list.txt", r.out);
+	RunResult read = run_rowsift(dir.path, { "list.txt", "list.txt" });
+	EXPECT_NE(read.out.find("list.txt  7 records"), std::string::npos) << read.out;
+}
+
+TEST(ListRun, UnreadableFilesKeepTheirRecordAndSetStatusOne)
+{
+	TempDir dir;
+	make_tree(dir);
+	make_file(dir, "tree/secret", "hidden\n", base_time);
+	chmod(dir.file("tree/secret").c_str(), 0);
+	mkdir(dir.file("tree/locked").c_str(), 0);
+	// Root reads everything, so the program runs as nobody then.
+	uid_t uid = 0;
+	if (geteuid() == 0) {
+		uid = 65534;
+		chmod(dir.path.c_str(), 0755);
+		if (run_list(dir, { "--version" }, uid).status != 0)
+			GTEST_SKIP() << "running as root, and nobody can't run " << list_binary;
+	} else if (access(dir.file("tree/secret").c_str(), R_OK) == 0) {
+		GTEST_SKIP() << "this user reads files without permission";
+	}
+	RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" }, uid);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/locked: Permission denied\n"
+	    "rowsift-list: tree/secret: Permission denied\n");
+	std::vector<std::string> records = records_of(r.out);
+	ASSERT_EQ(records.size(), tree_paths.size() + 1);
+	EXPECT_EQ(records[records.size() - 2], "                  7|2023-11-14|22:13:20| 00000000" +
+	    std::string(24, '?') + " | secret" + std::string(34, ' '));
+}
+
+TEST(ListRun, BothThreadsGiveWhatOneThreadGives)
+{
+	TempDir dir;
+	for (int i = 0; i < 1500; i++)
+		make_file(dir, format("tree/d%02d/f%04d", i % 37, i), pseudo_random_bytes(size_t(i * 97 % 70000), i),
+		    base_time + i);
+	for (int i = 0; i < 4; i++)
+		make_file(dir, format("tree/large%d", i), pseudo_random_bytes(size_t(2 << 20) + i, 9 + i), base_time);
+	RunResult one = run_list(dir, { "-q", "-j", "1", "tree" });
+	RunResult two = run_list(dir, { "-q", "tree" });
+	ASSERT_EQ(one.status, 0);
+	ASSERT_EQ(two.status, 0);
+	std::vector<std::string> records = records_of(two.out);
+	EXPECT_EQ(records.size(), 1504u);
+	EXPECT_EQ(records_of(one.out), records);
+	EXPECT_EQ(hash_of(records[1500]), tool_hash("md5sum", dir.file("tree/large0")));
+}
+
+TEST(ListRun, TheListingBeingWrittenIsNeverListed)
+{
+	TempDir dir;
+	make_tree(dir);
+	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
+	std::vector<std::string> first = records_of(dir.read("tree/list.txt"));
+	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
+	EXPECT_EQ(records_of(dir.read("tree/list.txt")), first);
+	EXPECT_EQ(first.size(), tree_paths.size());
+	// Nor is the standard output when it is a file in the tree.
+	unlink(dir.file("tree/list.txt").c_str());
+	RunResult r = run_program(dir.path, "/bin/sh", { "-c", list_binary + " -q -w 40 -e cache tree > tree/out.txt" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(records_of(dir.read("tree/out.txt")), first);
+}
+
+TEST(ListRun, LikeTakesTheLayoutOfAnEarlierListing)
+{
+	TempDir dir;
+	make_tree(dir);
+	ASSERT_EQ(run_list(dir, { "-q", "-a", "sha256", "-w", "60", "--lf", "-o", "monday.txt", "tree" }).status, 0);
+	RunResult r = run_list(dir, { "--like", "monday.txt", "-q", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, sha256, path width 60, ", 0), 0u);
+	EXPECT_EQ(records_of(r.out, "\n"), records_of(dir.read("monday.txt"), "\n"));
+	EXPECT_EQ(run_list(dir, { "--like", "monday.txt", "-w", "50", "tree" }).status, 2);
+	dir.write("other.txt", "sumlist hash listing\r\n----- BEGIN\r\n");
+	r = run_list(dir, { "--like", "other.txt", "tree" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: other.txt: not a listing written by rowsift-list\n");
+}
+
+TEST(ListRun, CommandLineFollowsTheUsualConventions)
+{
+	TempDir dir;
+	make_file(dir, "-tree/a", "a", base_time);
+	RunResult r = run_list(dir, {});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: no directory to list\nTry 'rowsift-list --help' for more information.\n");
+	r = run_list(dir, { "--version" });
+	EXPECT_EQ(r.out, "rowsift-list 1.0\n");
+	EXPECT_EQ(r.status, 0);
+	r = run_list(dir, { "--help" });
+	EXPECT_EQ(r.out.rfind("Usage: rowsift-list [OPTION]... DIR...\n", 0), 0u);
+	EXPECT_EQ(run_list(dir, { "--bogus", "." }).status, 2);
+	EXPECT_EQ(run_list(dir, { "-w", "0", "." }).status, 2);
+	EXPECT_EQ(run_list(dir, { "-a", "sha1", "." }).status, 2);
+	r = run_list(dir, { "-w", "30", "--", "-tree", "-q" });
+	EXPECT_EQ(r.status, 2) << "-q after -- is a directory";
+	EXPECT_EQ(r.err, "rowsift-list: -q: No such file or directory\n");
+	r = run_list(dir, { "--", "-tree", "--prefix=/srv/" });
+	EXPECT_EQ(r.status, 2);
+	r = run_list(dir, { "-w", "30", "-q", "--prefix=/srv/", "--", "-tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(path_of(records_of(r.out).at(0)), "/srv/a");
+}

@@ -1,0 +1,134 @@
+// The record layout of rowsift-list checked against rowsift's own rules:
+// its hash search, the line ends and trailer that cut its data.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "list/list.h"
+#include "loader/field.h"
+
+namespace {
+
+Layout
+layout_for(Algorithm algorithm, int width)
+{
+	ListOptions o;
+	o.algorithm = algorithm;
+	o.width = width;
+	return layout_of(o);
+}
+
+std::string
+record_line(const Record &r, const Layout &layout, const std::string &prefix = "")
+{
+	std::string line(layout.record_length, '#');
+	format_record(&line[0], r, prefix, layout);
+	return line;
+}
+
+Record
+hashed_record(const std::string &path, int64_t size)
+{
+	Record r;
+	r.path = path;
+	r.size = size;
+	r.mtime = 1765287047;	// 2025-12-09 13:30:47
+	r.stat_known = true;
+	r.state = record_hashed;
+	for (int i = 0; i < 32; i++)
+		r.digest[i] = static_cast<unsigned char>(0x5A + 7 * i);
+	return r;
+}
+
+std::string
+escaped(const std::string &text)
+{
+	std::string out;
+	append_escaped(out, text.data(), text.size());
+	return out;
+}
+
+} // namespace
+
+TEST(ListRecord, HashSearchFindsTheHashForSizesOfEveryWidth)
+{
+	// Digits that could pass for hex in every position, the largest and
+	// the smallest size of each width.
+	const std::string digits = "1234567890123456789";
+	for (Algorithm algorithm : { Algorithm::md5, Algorithm::sha256 }) {
+		Layout layout = layout_for(algorithm, 30);
+		for (size_t width = 1; width <= 19; width++) {
+			int64_t low = width == 1 ? 0 : std::stoll(std::string(1, '1') + std::string(width - 1, '0'));
+			int64_t high = width == 19 ? INT64_MAX : std::stoll(std::string(width, '9'));
+			int64_t mixed = std::stoll(digits.substr(0, width));
+			for (int64_t size : { high, mixed, low }) {
+				std::string line = record_line(hashed_record("dir/file.txt", size), layout);
+				int length = 0;
+				EXPECT_EQ(find_hash(line.data(), int(line.size()), &length), 41) << line;
+				EXPECT_EQ(length, layout.hash_chars) << line;
+			}
+		}
+	}
+}
+
+TEST(ListRecord, ColumnsAndUnknownsKeepTheirPlaces)
+{
+	Layout layout = layout_for(Algorithm::md5, 12);
+	Record r = hashed_record("a.txt", 1234567);
+	EXPECT_EQ(record_line(r, layout),
+	    "          1,234,567|2025-12-09|13:30:47| 5A61686F767D848B9299A0A7AEB5BCC3 | a.txt       ");
+	r.stat_known = false;
+	r.state = record_unreadable;
+	std::string unknown = record_line(r, layout);
+	EXPECT_EQ(unknown,
+	    "                  ?|??????????|????????| 00000000???????????????????????? | a.txt       ");
+	int length = 0;
+	EXPECT_EQ(find_hash(unknown.data(), int(unknown.size()), &length), 41);
+	EXPECT_EQ(length, 32);
+	r = hashed_record("a.txt", 9223372036854775807);
+	r.mtime = 300000000000;	// past the year 9999
+	EXPECT_EQ(record_line(r, layout).substr(0, 40), "9223372036854775807|??????????|????????|");
+	EXPECT_EQ(record_line(hashed_record("much/too/long.txt", 1), layout).substr(layout.record_length - 14),
+	    "| much/too/lon");
+}
+
+TEST(ListRecord, ColumnTitleLinesUpWithTheRecords)
+{
+	Layout layout = layout_for(Algorithm::sha256, 20);
+	std::string title = column_title(layout);
+	std::string line = record_line(hashed_record("x", 1), layout);
+	EXPECT_EQ(title.size(), line.size());
+	EXPECT_EQ(title.find("  PATH  "), line.rfind("| ") + 1);
+	for (size_t at : { size_t(19), size_t(30), size_t(39) })
+		EXPECT_EQ(title[at], '|') << at;
+}
+
+TEST(ListEscape, BytesThatWouldCutOrStopARecordAreEscaped)
+{
+	EXPECT_EQ(escaped("plain/naïve name.txt"), "plain/naïve name.txt");
+	EXPECT_EQ(escaped("back\\slash"), "back\\\\slash");
+	EXPECT_EQ(escaped("line\nfeed\rreturn"), "line\\x0Afeed\\x0Dreturn");
+	EXPECT_EQ(escaped(std::string("zero\0byte", 9)), "zero\\x00byte");
+	EXPECT_EQ(escaped("\x1b[31m\x7f"), "\\x1B[31m\\x7F");
+	EXPECT_EQ(escaped(" both ends "), "\\x20both ends\\x20");
+	EXPECT_EQ(escaped("notes----- END of it"), "notes-----\\x20END of it");
+	EXPECT_EQ(escaped("---- END"), "---- END");
+	// A literal escape and the byte it stands for are written apart.
+	EXPECT_NE(escaped("a\\x0Ab"), escaped("a\nb"));
+	EXPECT_EQ(escaped_length("a b\n", 4), escaped("a b\n").size());
+}
+
+TEST(ListTitle, RootsCannotMakeAHeaderAndStayShort)
+{
+	ListOptions o;
+	o.roots = { "/srv/----- BEGIN", "/srv/x  PATH  y" };
+	std::string title = title_line(o, 0);
+	EXPECT_EQ(title.find("----- BEGIN"), std::string::npos) << title;
+	EXPECT_EQ(title.find("  PATH  "), std::string::npos) << title;
+	EXPECT_EQ(title.rfind("rowsift-list 1.0 listing, md5, path width 200, taken 1970-01-01 00:00:00 UTC, of ", 0), 0u);
+	o.roots.assign(100, "/" + std::string(80, 'r'));
+	title = title_line(o, 0);
+	EXPECT_LT(title.size(), 1000u);
+	EXPECT_NE(title.find(" and 93 more"), std::string::npos) << title;
+}
