@@ -384,3 +384,64 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(path_of(records_of(r.out).at(0)), "/srv/a");
 }
+
+// The change report on two listings of a tree changed in every way it
+// names.
+TEST(ListRun, ChangeReportNamesEveryChangeToATree)
+{
+	TempDir dir;
+	make_file(dir, "tree/docs/manual.pdf", "manual 1\n", base_time);
+	make_file(dir, "tree/docs/Readme.txt", "read me\n", base_time);
+	make_file(dir, "tree/tools/setup.exe", "setup\n", base_time);
+	make_file(dir, "tree/projects/old-notes.txt", "old\n", base_time);
+	make_file(dir, "tree/projects/notes.txt", "notes\n", base_time);
+	make_file(dir, "tree/same/a.bin", "twin\n", base_time);
+	make_file(dir, "tree/same/b.bin", "twin\n", base_time);
+	make_file(dir, "tree/dir/rename-me.txt", "renamed\n", base_time);
+	std::vector<std::string> args = { "-q", "-o", "monday.txt", "tree" };
+	ASSERT_EQ(run_list(dir, args).status, 0);
+
+	make_file(dir, "tree/docs/manual.pdf", "manual 2\n", base_time + 60);
+	rename(dir.file("tree/docs/Readme.txt").c_str(), dir.file("tree/docs/README.txt").c_str());
+	mkdir(dir.file("tree/tools/install").c_str(), 0755);
+	rename(dir.file("tree/tools/setup.exe").c_str(), dir.file("tree/tools/install/setup.exe").c_str());
+	unlink(dir.file("tree/projects/old-notes.txt").c_str());
+	make_file(dir, "tree/projects/notes.txt", "notes\n", base_time + 3600);
+	mkdir(dir.file("tree/other").c_str(), 0755);
+	rename(dir.file("tree/same/b.bin").c_str(), dir.file("tree/other/b.bin").c_str());
+	rename(dir.file("tree/dir/rename-me.txt").c_str(), dir.file("tree/dir/renamed.txt").c_str());
+	make_file(dir, "tree/docs/changes.txt", "changes\n", base_time + 60);
+	args[2] = "friday.txt";
+	ASSERT_EQ(run_list(dir, args).status, 0);
+
+	const std::string counts = "\nInput file #1:   monday.txt  8 records\n"
+	    "Input file #2:   friday.txt  8 records\n\n";
+	RunResult all = run_rowsift(dir.path, { "monday.txt", "friday.txt", "-c" });
+	EXPECT_EQ(all.status, 0);
+	EXPECT_EQ(all.out, counts +
+	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
+	    "moved    docs/Readme.txt -> docs/README.txt\n"
+	    "added    docs/changes.txt\n"
+	    "changed  docs/manual.pdf\n"
+	    "touched  projects/notes.txt\n"
+	    "removed  projects/old-notes.txt\n"
+	    "moved    same/b.bin -> other/b.bin\n"
+	    "moved    tools/setup.exe -> tools/install/setup.exe\n"
+	    "\n1 changed, 4 moved, 1 added, 1 removed, 1 touched\n");
+	// A change of case alone is none under -i.
+	RunResult folded = run_rowsift(dir.path, { "monday.txt", "friday.txt", "-c", "-i", "-1" });
+	EXPECT_EQ(folded.out, counts +
+	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
+	    "changed  docs/manual.pdf\n"
+	    "touched  projects/notes.txt\n"
+	    "removed  projects/old-notes.txt\n"
+	    "moved    same/b.bin -> other/b.bin\n"
+	    "moved    tools/setup.exe -> tools/install/setup.exe\n"
+	    "\n1 changed, 3 moved, 0 added, 1 removed, 1 touched\n");
+	RunResult into_file = run_rowsift(dir.path,
+	    { "monday.txt", "friday.txt", "-c", "-2", "-o", "changes.txt" });
+	EXPECT_EQ(into_file.out, counts + "\n1 changed, 4 moved, 1 added, 0 removed, 1 touched\n");
+	EXPECT_EQ(dir.read("changes.txt").find("removed"), std::string::npos);
+	EXPECT_NE(dir.read("changes.txt.log").find("1 changed, 4 moved, 1 added, 0 removed, 1 touched\n"),
+	    std::string::npos);
+}
