@@ -33,6 +33,8 @@ struct Listing {
 	uint64_t count = 0;
 	int record_length = 0;		// of every record but unheaded_first
 	int progress_step = 0;		// records between two progress counts
+	uint64_t passed_over = 0;	// lines of another length in the data
+	uint64_t first_passed_over_line = 0;
 };
 
 // What the command line asked for, with the defaults of a run without

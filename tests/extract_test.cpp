@@ -92,6 +92,10 @@ TEST(Extract, SkipsLinesOfAnotherLength)
 	    r60, r60b, r60c, std::string(58, 'x'), r60d, "----- END", r60 }));
 	EXPECT_EQ(l.listing.record_length, 60);
 	EXPECT_EQ(l.records(), (std::vector<std::string>{ r60, r60b, r60c, r60d }));
+	// Counted and placed for the note; the header lines and what follows
+	// the trailer are no data.
+	EXPECT_EQ(l.listing.passed_over, 1u);
+	EXPECT_EQ(l.listing.first_passed_over_line, 7u);
 }
 
 TEST(Extract, DataStartsAfterTheColumnTitleOrTheHeader)
@@ -201,6 +205,8 @@ TEST(Extract, TwoHalvesFindWhatOneScanFinds)
 		Loaded one = extract(data, false, 4, false);
 		Loaded two = extract(data, false, 4, true);
 		ASSERT_EQ(one.records(), two.records()) << "trial " << trial;
+		ASSERT_EQ(one.listing.passed_over, two.listing.passed_over) << "trial " << trial;
+		ASSERT_EQ(one.listing.first_passed_over_line, two.listing.first_passed_over_line);
 	}
 }
 

@@ -97,3 +97,31 @@ TEST(LoaderRun, FieldBeyondTheRecordIsRefused)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_NE(r.out.find("Found 0 mismatches"), std::string::npos);
 }
+
+// Lines of another length are passed over, and the run says so after its
+// total: on stderr and in the log, never on stdout.
+TEST(LoaderRun, LinesOfAnotherLengthAreNoted)
+{
+	TempDir dir;
+	std::string a = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789ABCDEF | c:\\a.txt ";
+	std::string b = "  13  |07/21/2021|18:12| 1123456789ABCDEF0123456789ABCDEF | c:\\b.txt ";
+	std::string long_path = "  14  |07/21/2021|18:13| 2123456789ABCDEF0123456789ABCDEF | c:\\long\\path.txt ";
+	dir.write("one.txt", hash_listing({ a, long_path, b, long_path + "x" }));
+	dir.write("two.txt", hash_listing({ a, long_path, b }));
+	dir.write("plain.txt", hash_listing({ a, b }));
+	RunResult noted = run_rowsift(dir.path, { "one.txt", "two.txt", "-o", "out.txt" });
+	RunResult plain = run_rowsift(dir.path, { "plain.txt", "plain.txt", "-o", "plain.out" });
+	EXPECT_EQ(noted.status, 0);
+	const std::string notes = "\nNote: 2 lines of another length were passed over in one.txt"
+	    " (the first is line 5)\n"
+	    "\nNote: 1 line of another length was passed over in two.txt (line 5)\n";
+	EXPECT_EQ(tail_of(noted.err, notes.size()), notes);
+	EXPECT_EQ(noted.out, "\nInput file #1:   one.txt  2 records\nInput file #2:   two.txt  2 records\n"
+	    "\n\n\nFound 0 mismatches\n");
+	EXPECT_EQ(noted.err.substr(0, noted.err.size() - notes.size()).find("Note"), std::string::npos);
+	std::string log = dir.read("out.txt.log");
+	EXPECT_NE(log.find(notes + "\n**********************************\n\n"), std::string::npos) << log;
+	// Nothing is noted when nothing was passed over.
+	EXPECT_EQ(plain.err.find("Note"), std::string::npos);
+	EXPECT_EQ(dir.read("plain.out.log").find("Note"), std::string::npos);
+}

@@ -27,6 +27,21 @@ announce_listing(const Listing &l)
 		    "Input file #%d:   %s  %ld records\n\n", l.number, l.name, long(l.count));
 }
 
+// Lines of another length are passed over, as the listing format has it;
+// the note keeps that from passing in silence, where a listing with one
+// long path would otherwise give "Found 0 mismatches".
+static void
+note_passed_over(FILE *stream, const Listing &l)
+{
+	if (l.passed_over == 1)
+		write_text(stream, "\nNote: 1 line of another length was passed over in %s"
+		    " (line %llu)\n", l.name, (unsigned long long)l.first_passed_over_line);
+	else if (l.passed_over > 1)
+		write_text(stream, "\nNote: %llu lines of another length were passed over in %s"
+		    " (the first is line %llu)\n", (unsigned long long)l.passed_over, l.name,
+		    (unsigned long long)l.first_passed_over_line);
+}
+
 static void
 report_mismatches(const CompareField &field)
 {
@@ -93,6 +108,11 @@ run_program(int argc, char **argv)
 		report_changes(field);
 	else
 		report_mismatches(field);
+	for (const Listing &l : listings) {
+		note_passed_over(stderr, l);
+		if (settings.output_requested)
+			note_passed_over(log_stream, l);
+	}
 	for (Listing &l : listings) {
 		unmap_input(l.buffer, l.buffer_size);
 		l.buffer = nullptr;

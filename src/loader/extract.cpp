@@ -107,6 +107,17 @@ find_start_position(const char *data, size_t length)
 	return title < 0 ? found : title;
 }
 
+// The number of the line that begins at pos, counting lines as the loader
+// cuts them.
+static uint64_t
+line_number_at(const char *data, size_t n, size_t pos)
+{
+	uint64_t line = 1;
+	for (size_t at = 0; at < pos; line++)
+		at = next_line(data, n, line_end(data, n, at));
+	return line;
+}
+
 [[noreturn]] static void
 fail_no_header(const Listing &l)
 {
@@ -163,11 +174,25 @@ struct Scan {
 	bool ended;
 };
 
+// The lines of another length a scan passed over: how many, and where the
+// first begins.
+struct PassedOver {
+	uint64_t lines = 0;
+	size_t first = SIZE_MAX;
+};
+
+static void
+add_passed_over(PassedOver &passed, const PassedOver &more)
+{
+	passed.lines += more.lines;
+	passed.first = std::min(passed.first, more.first);
+}
+
 // Adds the records from pos on to the table until the data ends or the
 // next line would start at or past `stop`.
 static Scan
 scan_records(char *data, size_t n, size_t pos, size_t stop, size_t record_length,
-    RecordTable &table, uint64_t &count)
+    RecordTable &table, uint64_t &count, PassedOver &passed)
 {
 	while (pos < stop) {
 		size_t end = line_end(data, n, pos);
@@ -179,6 +204,7 @@ scan_records(char *data, size_t n, size_t pos, size_t stop, size_t record_length
 		} else {
 			// A line of another length is passed over with every empty
 			// line that follows it.
+			add_passed_over(passed, { 1, pos });
 			while (end < n && is_line_end(data[end]))
 				end++;
 			if (end >= n)
@@ -196,7 +222,7 @@ static const size_t split_size = 8 << 20;
 // the middle; what it finds counts when the scan of the first half gets
 // there.  False when the guess is no line start to scan from.
 static bool
-scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length)
+scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &passed)
 {
 	char *data = l.buffer;
 	size_t guess = next_line(data, n, line_end(data, n, pos + (n - pos) / 2));
@@ -210,17 +236,21 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length)
 	if (!second.entries)
 		return false;
 	uint64_t second_count = 0;
+	PassedOver second_passed;
 	Scan first;
-	run_two([&] { scan_records(data, n, guess, SIZE_MAX, record_length, second, second_count); },
-	    [&] { first = scan_records(data, n, pos, guess, record_length, l.table, l.count); });
+	run_two([&] {
+		scan_records(data, n, guess, SIZE_MAX, record_length, second, second_count,
+		    second_passed);
+	}, [&] { first = scan_records(data, n, pos, guess, record_length, l.table, l.count, passed); });
 	// The first scan stops at the guess unless the data ends before: the
 	// guess starts a line that is not empty, and the scan stops at every
 	// such line.  Should a listing prove otherwise, the first scan goes on.
 	if (!first.ended && first.pos == guess) {
 		for (uint64_t i = 0; i < second_count; i++)
 			add_record(l.table, l.count, second.entries[i]);
+		add_passed_over(passed, second_passed);
 	} else if (!first.ended) {
-		scan_records(data, n, first.pos, SIZE_MAX, record_length, l.table, l.count);
+		scan_records(data, n, first.pos, SIZE_MAX, record_length, l.table, l.count, passed);
 	}
 	free(second.entries);
 	return true;
@@ -249,8 +279,12 @@ extract_records(Listing &l, size_t n, int expected_length, bool two_threads)
 	check_record_length(l, expected_length);
 	if (settings.no_headers)
 		add_record(l.table, l.count, copy_unheaded_first(l, data, first_end, record_length));
-	if (!two_threads || n - pos < split_size || !scan_in_two(l, n, pos, record_length))
-		scan_records(data, n, pos, SIZE_MAX, record_length, l.table, l.count);
+	PassedOver passed;
+	if (!two_threads || n - pos < split_size || !scan_in_two(l, n, pos, record_length, passed))
+		scan_records(data, n, pos, SIZE_MAX, record_length, l.table, l.count, passed);
+	l.passed_over = passed.lines;
+	if (passed.lines)
+		l.first_passed_over_line = line_number_at(data, n, passed.first);
 }
 
 void
