@@ -81,18 +81,6 @@ key_length(const KeyRule &k, const char *record)
 	return end > k.start ? std::min(k.length, end - k.start) : 0;
 }
 
-// Eight characters with A to Z folded to lower case.
-static uint64_t
-fold_word(uint64_t w)
-{
-	const uint64_t ones = 0x0101010101010101ull;
-	uint64_t low = w & (0x7f * ones);
-	uint64_t from_a = low + (0x80 - 'A') * ones;	// top bit set from 'A' on
-	uint64_t past_z = low + (0x80 - 'Z' - 1) * ones;	// top bit set past 'Z'
-	uint64_t upper = from_a & ~past_z & ~w & (0x80 * ones);
-	return w | (upper >> 2);
-}
-
 static uint64_t
 key_word(const KeyRule &k, const char *p, size_t n = 8)
 {
