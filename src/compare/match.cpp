@@ -81,12 +81,17 @@ key_length(const KeyRule &k, const char *record)
 	return end > k.start ? std::min(k.length, end - k.start) : 0;
 }
 
+// Eight characters as they are hashed.  Folded, with the case bit of
+// every byte set: fields that are equal with A to Z folded agree in every
+// other bit, and a few more that are not (say "@" and "`") share a hash,
+// which the comparison then tells apart; this is a third of the cost of
+// folding.
 static uint64_t
 key_word(const KeyRule &k, const char *p, size_t n = 8)
 {
 	uint64_t w = 0;
 	memcpy(&w, p, n);
-	return k.field.fold ? fold_word(w) : w;
+	return k.field.fold ? w | 0x2020202020202020ull : w;
 }
 
 static uint64_t
