@@ -13,8 +13,14 @@ void *
 allocate_populated(size_t size)
 {
 	void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-	    MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-	return p == MAP_FAILED ? nullptr : p;
+	    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	if (p == MAP_FAILED)
+		return nullptr;
+	// In large pages where the system allows: fewer misses of the
+	// address cache on writes and reads at random.
+	madvise(p, size, MADV_HUGEPAGE);
+	madvise(p, size, MADV_POPULATE_WRITE);
+	return p;
 }
 
 void
