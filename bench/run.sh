@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The benchmark: `make bench N=1000000` (see README, "Benchmark").
 # Usage: bench/run.sh BUILD_DIR RECORDS [ROUNDS]
-# Generates two listings once into bench/cache, then runs rowsift (results
-# to a file with -o, progress to stderr) and the LC_ALL=C sort + comm -3
-# pipeline in turn, ROUNDS rounds interleaved, and prints the median wall
-# time, CPU time and peak memory of each.  Every run's set of missing
-# records is checked against the pipeline's before any time is shown.
+# Generates two listings once into bench/cache, then runs, ROUNDS rounds
+# interleaved: cat of both files (the floor), the LC_ALL=C sort + comm -3
+# pipeline, rowsift with -o (the file run), rowsift with its results on the
+# console redirected to a file and stderr to another, and both into one
+# file, and -h, -i and -d 29 -l 32 as the console run.  It prints the
+# median wall time, CPU time and peak memory of each and their ratios to
+# the floor and the pipeline.  Every rowsift run's set of missing records
+# is checked against the pipeline's before any time is shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,22 +36,59 @@ fi
 # Both files in the page cache, as for every later run.
 cat "$a" "$b" > /dev/null
 
-# Runs rowsift with the given options and checks what it found against the
-# pipeline's answer.
-run_rowsift() {
-	local kind=$1
-	shift
-	rm -f "$work/out" "$work/out.log"
-	"$measure" --phases "$work/times.$kind" "$rowsift" "$a" "$b" "$@" -o "$work/out" > /dev/null
-	awk -v a="in file: $a |" -v b="in file: $b |" '
-		{ sub(/\r$/, "") }
-		index($0, a) == 1 { sub(/^[^|]*\|[^|]*\|/, ""); print "1\t" $0; next }
-		index($0, b) == 1 { sub(/^[^|]*\|[^|]*\|/, ""); print "2\t" $0; next }
-		{ print "?\t" $0 }' "$work/out" | LC_ALL=C sort > "$work/found.$kind"
-	if ! cmp -s "$work/found.$kind" "$work/expected"; then
-		echo "rowsift $* found other records than the pipeline; see $work/found.$kind" >&2
+# The records each direction reported, one per line after its direction,
+# from the -o output file (first argument "file") or the console output.
+found_records() {
+	if [ "$1" = file ]; then
+		awk -v a="in file: $a |" -v b="in file: $b |" '
+			{ sub(/\r$/, "") }
+			index($0, a) == 1 { sub(/^[^|]*\|[^|]*\|/, ""); print "1\t" $0; next }
+			index($0, b) == 1 { sub(/^[^|]*\|[^|]*\|/, ""); print "2\t" $0; next }
+			{ print "?\t" $0 }' "$2"
+	else
+		awk -v a="Found the following entry in $a not in $b" \
+		    -v b="Found the following entry in $b not in $a" '
+			$0 == a { getline; sub(/\r$/, ""); print "1\t" $0 }
+			$0 == b { getline; sub(/\r$/, ""); print "2\t" $0 }' "$2"
+	fi | LC_ALL=C sort
+}
+
+check_found() {
+	if ! cmp -s "$work/found.$1" "$work/expected"; then
+		echo "rowsift ($1) found other records than the pipeline; see $work/found.$1" >&2
 		exit 1
 	fi
+}
+
+# The file run: results with -o, progress to stderr, which measure reads
+# for the time of each step.
+run_file() {
+	rm -f "$work/out" "$work/out.log"
+	"$measure" --phases "$work/times.file" sh -c '"$@" > /dev/null' sh \
+	    "$rowsift" "$a" "$b" -o "$work/out"
+	found_records file "$work/out" > "$work/found.file"
+	check_found file
+}
+
+# A run with its results on the console: stdout and stderr into two files,
+# or (kind "merged") both into one, the records among the counters.
+run_console() {
+	local kind=$1
+	shift
+	if [ "$kind" = merged ]; then
+		"$measure" "$work/times.$kind" sh -c '"$@" > "$0" 2>&1' "$work/all" \
+		    "$rowsift" "$a" "$b" "$@"
+	else
+		"$measure" "$work/times.$kind" sh -c '"$@" > "$0" 2> "$0.err"' "$work/all" \
+		    "$rowsift" "$a" "$b" "$@"
+	fi
+	found_records console "$work/all" > "$work/found.$kind"
+	check_found "$kind"
+}
+
+# Reading both files once: the floor.
+run_floor() {
+	"$measure" "$work/times.floor" sh -c 'cat "$0" "$1" > /dev/null' "$a" "$b"
 }
 
 run_pipeline() {
@@ -60,14 +100,17 @@ run_pipeline() {
 	rm -f "$work/a" "$work/b"
 }
 
-kinds="default pipeline hash nocase field"
+kinds="floor pipeline file default merged hash nocase field"
 for round in $(seq 1 "$rounds"); do
 	echo "round $round of $rounds ..."
+	run_floor
 	run_pipeline
-	run_rowsift default
-	run_rowsift hash -h
-	run_rowsift nocase -i
-	run_rowsift field -d 29 -l 32
+	run_file
+	run_console default
+	run_console merged
+	run_console hash -h
+	run_console nocase -i
+	run_console field -d 29 -l 32
 done
 
 # The median of one field over a kind's rounds.
@@ -82,32 +125,34 @@ echo
 echo "$records records of $length characters per listing, $share replaced, seed $seed;" \
     "files $size_a + $size_b bytes; median of $rounds rounds"
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1); load $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-30s %9s %9s %10s %8s\n' run wall_s cpu_s peak_MiB vs_pipe
+printf '%-32s %8s %8s %9s %8s %8s\n' run wall_s cpu_s peak_MiB vs_cat vs_pipe
+floor_wall=$(median floor wall)
 pipe_wall=$(median pipeline wall)
 budget=$(( (size_a + size_b + 24 * 2 * records) / 1024 ))
 for kind in $kinds; do
 	case $kind in
-	default) label="rowsift" ;;
+	floor) label="cat a b > /dev/null" ;;
 	pipeline) label="sort + sort + comm -3" ;;
-	hash) label="rowsift -h" ;;
-	nocase) label="rowsift -i" ;;
-	field) label="rowsift -d 29 -l 32" ;;
+	file) label="rowsift -o out" ;;
+	default) label="rowsift > out 2> err" ;;
+	merged) label="rowsift > all 2>&1" ;;
+	hash) label="rowsift -h > out 2> err" ;;
+	nocase) label="rowsift -i > out 2> err" ;;
+	field) label="rowsift -d 29 -l 32 > out 2> err" ;;
 	esac
 	wall=$(median "$kind" wall)
-	cpu=$(median "$kind" cpu)
-	rss=$(median "$kind" rss_kib)
-	printf '%-30s %9.2f %9.2f %10.0f %8s\n' "$label" "$wall" "$cpu" "$(awk "BEGIN { print $rss / 1024 }")" \
-	    "$(awk "BEGIN { printf \"%.3f\", $wall / $pipe_wall }")"
+	printf '%-32s %8.2f %8.2f %9.0f %8.2f %8.3f\n' "$label" "$wall" "$(median "$kind" cpu)" \
+	    "$(awk "BEGIN { print $(median "$kind" rss_kib) / 1024 }")" \
+	    "$(awk "BEGIN { print $wall / $floor_wall }")" "$(awk "BEGIN { print $wall / $pipe_wall }")"
 done
+ratio() { awk "BEGIN { printf \"%.2f\", $(median "$1" wall) / $(median "$2" wall) }"; }
 echo "memory budget (files + 24 bytes per record): $((budget / 1024)) MiB"
+echo "default / file run: $(ratio default file), merged / file run: $(ratio merged file);" \
+    "-h, -i, -d -l / default run: $(ratio hash default), $(ratio nocase default), $(ratio field default)"
 echo
-echo "rowsift by step (median seconds; 'passes' runs from the first progress counter to the end):"
-printf '%-12s' run
+echo "file run by step (median seconds; 'passes' runs from the first progress counter to the end):"
 for phase in count read extract sort passes other; do printf ' %8s' "$phase"; done
 echo
-for kind in default hash nocase field; do
-	printf '%-12s' "$kind"
-	for phase in count read extract sort passes other; do printf ' %8.3f' "$(median "$kind" "$phase")"; done
-	echo
-done
+for phase in count read extract sort passes other; do printf ' %8.3f' "$(median file "$phase")"; done
+echo
 rm -f "$work"/a "$work"/b "$work"/comm

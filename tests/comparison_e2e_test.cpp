@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
 
 #include "run_helper.h"
@@ -200,6 +201,131 @@ TEST(Comparison, ListingOneOfAPowerOfTwoOfDistinctRecords)
 		    "\n\nFound 1 mismatches\n");
 	}
 }
+
+static char
+fold_letter(char c)
+{
+	return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+
+static bool
+sorts_before(const std::string &a, const std::string &b, bool fold)
+{
+	if (!fold)
+		return a < b;
+	return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+		return static_cast<unsigned char>(fold_letter(x)) < static_cast<unsigned char>(fold_letter(y));
+	});
+}
+
+// The passes of a whole run as they appear with stderr merged into
+// stdout: each listing sorted, each record missing from the other listing
+// (no equal record there) in its place among the counters.
+static std::string
+expected_passes(const std::vector<std::string> &one, const std::vector<std::string> &two, bool fold)
+{
+	auto key = [fold](std::string r) {
+		for (char &c : r)
+			c = fold ? fold_letter(c) : c;
+		return r;
+	};
+	std::set<std::string> keys_1, keys_2;
+	for (const std::string &r : one)
+		keys_1.insert(key(r));
+	for (const std::string &r : two)
+		keys_2.insert(key(r));
+	auto sorted_missing = [&](std::vector<std::string> l, const std::set<std::string> &other,
+	    std::vector<bool> &missing) {
+		std::stable_sort(l.begin(), l.end(),
+		    [fold](const std::string &a, const std::string &b) { return sorts_before(a, b, fold); });
+		for (const std::string &r : l)
+			missing.push_back(!other.count(key(r)));
+		return l;
+	};
+	std::vector<bool> missing_1, missing_2;
+	std::vector<std::string> sorted_1 = sorted_missing(one, keys_2, missing_1);
+	std::vector<std::string> sorted_2 = sorted_missing(two, keys_1, missing_2);
+	size_t total = size_t(std::count(missing_1.begin(), missing_1.end(), true) +
+	    std::count(missing_2.begin(), missing_2.end(), true));
+	// The first pass counts in tenths of listing 2.
+	size_t counter = 0;
+	std::string passes = "\n" + pass_text(sorted_1, missing_1, two.size() / 10, "a.txt", "b.txt", counter);
+	passes += "\n   Compare file records in 1 not in 2\n";
+	passes += pass_text(sorted_2, missing_2, 500, "b.txt", "a.txt", counter);
+	return passes + "   Compare file records in 2 not in 1\n\nFound " + std::to_string(total) +
+	    " mismatches\n\n**********************************\n\n";
+}
+
+// Equal, or where the texts part, for texts too long to show whole.
+static ::testing::AssertionResult
+same_text(const std::string &got, const std::string &expected)
+{
+	auto part = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
+	if (part.first == got.end() && part.second == expected.end())
+		return ::testing::AssertionSuccess();
+	size_t at = size_t(part.first - got.begin());
+	size_t from = at > 200 ? at - 200 : 0;
+	return ::testing::AssertionFailure() << "the texts part at byte " << at << " of " << got.size()
+	    << " (expected " << expected.size() << ")\ngot:      " << got.substr(from, 400)
+	    << "\nexpected: " << expected.substr(from, 400);
+}
+
+// The merged output of a run from its first progress counter on.
+static std::string
+merged_passes(const TempDir &dir, const std::vector<std::string> &args)
+{
+	RunResult r = run_rowsift_merged(dir.path, args);
+	EXPECT_EQ(r.status, 0);
+	size_t start = r.out.find("\nProcessed      0");
+	EXPECT_NE(start, std::string::npos) << r.out.substr(0, 2000);
+	return start == std::string::npos ? r.out : r.out.substr(start);
+}
+
+// Records that share long prefixes, differ in case, repeat, and come in
+// numbers that send every step of the program onto two threads: both
+// files are cut in two halves, both tables filled and looked up in two,
+// the more than 100,000 records of listing 1 to report sorted on two
+// threads, and both listings placed among the counters on two.
+TEST(Comparison, LargeListingsInterleaveAsAWalkThroughTheSortedListingWould)
+{
+	std::vector<std::string> one, two;
+	auto record = [](unsigned i) {
+		// A third of the records begin alike over 24 characters, a third
+		// over 40, and a third with a path in either case.
+		std::string path = format("%s\\f%07u.txt", i % 2 ? "Data" : "data", i * 2654435761u % 9999991u);
+		std::string r = format("%07u|01/02/2023|", i % 5000);
+		if (i % 3 == 0)
+			r = "  000000000000000000000000000000000000000" + r + path;
+		else if (i % 3 == 1)
+			r = "        0000000000000000" + r + path;
+		else
+			r = path + "|" + r;
+		return r + std::string(96 - r.size(), ' ');
+	};
+	const unsigned shared = 110000, only_one = 104000, only_two = 5000;
+	for (unsigned i = 0; i < shared + only_one + only_two; i++) {
+		if (i < shared + only_one)
+			one.push_back(record(i));
+		if (i < shared || i >= shared + only_one)
+			two.push_back(record(i));
+	}
+	// Duplicates on both sides, of shared records and of missing ones.
+	for (unsigned i = 0; i < 3000; i++) {
+		one.push_back(one[i * 71 % one.size()]);
+		two.push_back(two[i * 37 % two.size()]);
+	}
+	// Each file in an order of its own.
+	std::mt19937 draw(3);
+	std::shuffle(one.begin(), one.end(), draw);
+	std::shuffle(two.begin(), two.end(), draw);
+	TempDir dir;
+	dir.write("a.txt", hash_listing(one));
+	dir.write("b.txt", hash_listing(two));
+	EXPECT_TRUE(same_text(merged_passes(dir, { "a.txt", "b.txt" }), expected_passes(one, two, false)));
+	EXPECT_TRUE(same_text(merged_passes(dir, { "a.txt", "b.txt", "-i" }), expected_passes(one, two, true)));
+}
+
 
 TEST(Comparison, LfOnlyListingsGiveWholeRecords)
 {

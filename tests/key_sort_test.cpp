@@ -197,23 +197,35 @@ TEST(KeySort, CaseRules)
 	    (std::vector<std::string>{ "_bc", "ABC", "abd" }));
 }
 
+// Some records with a zero byte that ends the field before other
+// characters.
+static std::vector<std::string>
+with_zero_bytes(std::vector<std::string> records)
+{
+	for (size_t i = 0; i < records.size(); i += 5)
+		records[i][i % records[i].size()] = '\0';
+	return records;
+}
+
 TEST(KeySort, CountsTheRecordsBetweenSortedOnes)
 {
 	std::mt19937 draw(5);
-	for (const Case &c : { cases[0], cases[3], cases[4] }) {
-		use_case(c);
-		Records sorted(random_records(draw, 40, c.length));
-		Records others(random_records(draw, 900, c.length));
-		sort_records(sorted.entries.data(), 40, sort_field(current));
-		std::vector<uint64_t> counts(41);
-		count_between(sorted.entries.data(), 40, others.entries.data(), 900, sort_field(current), counts.data());
-		std::vector<uint64_t> expected(41, 0);
-		for (char *o : others.entries) {
-			size_t t = 0;
-			while (t < 40 && compare_for_sort(sorted.entries[t], o) <= 0)
-				t++;
-			expected[t]++;
-		}
+	// The last sizes are large enough for two threads to count.
+	struct Size { const Case &c; size_t sorted, others; };
+	for (Size size : { Size{ cases[0], 40, 900 }, Size{ cases[3], 40, 900 }, Size{ cases[4], 40, 900 },
+	    Size{ cases[7], 1, 50 }, Size{ cases[4], 700, 70000 }, Size{ cases[1], 300, 70000 } }) {
+		use_case(size.c);
+		Records sorted(with_zero_bytes(random_records(draw, size.sorted, size.c.length)));
+		Records others(with_zero_bytes(random_records(draw, size.others, size.c.length)));
+		sort_records(sorted.entries.data(), size.sorted, sort_field(current));
+		std::vector<uint64_t> counts(size.sorted + 1);
+		count_between(sorted.entries.data(), size.sorted, others.entries.data(), size.others,
+		    sort_field(current), counts.data());
+		std::vector<uint64_t> expected(size.sorted + 1, 0);
+		for (char *o : others.entries)
+			expected[size_t(std::upper_bound(sorted.entries.begin(), sorted.entries.end(), o,
+			    [](const char *a, const char *b) { return compare_for_sort(a, b) < 0; }) -
+			    sorted.entries.begin())]++;
 		EXPECT_EQ(counts, expected);
 	}
 }

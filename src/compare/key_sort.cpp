@@ -441,25 +441,118 @@ sort_records(char **entries, size_t count, const SortField &field)
 	end_sort(sort);
 }
 
+// The key of a record as one number, for comparisons without branches.
+__extension__ typedef unsigned __int128 WideKey;
+
+static WideKey
+wide(SortKey key)
+{
+	return WideKey(key.high) << 64 | key.low;
+}
+
+// make_key for the common record, whose first sixteen field bytes hold no
+// zero byte: two loads instead of a loop over the bytes.
+static SortKey
+quick_key(const char *record, const SortField &field)
+{
+	if (field.length < key_width)
+		return make_key(record, field, 0);
+	uint64_t high, low;
+	memcpy(&high, record + field.start, 8);
+	memcpy(&low, record + field.start + 8, 8);
+	if (has_zero_byte(high) || has_zero_byte(low))
+		return make_key(record, field, 0);
+	if (field.fold) {
+		high = fold_word(high);
+		low = fold_word(low);
+	}
+	return { __builtin_bswap64(high), __builtin_bswap64(low) };
+}
+
+// The sorted records to place the others among, with their keys.
+struct Placement {
+	char *const *sorted;
+	const WideKey *keys;
+	size_t count;
+	const SortField &field;
+};
+
+// How many sorted records sort before the record or with it, by the full
+// comparison from `low` on, where the keys stop telling them apart.
+static size_t
+count_not_after(const Placement &p, const char *record, SortKey key, size_t low)
+{
+	size_t high = p.count;
+	while (low < high) {
+		size_t mid = low + (high - low) / 2;
+		SortKey at{ uint64_t(p.keys[mid] >> 64), uint64_t(p.keys[mid]) };
+		if (sorts_before(record, key, p.sorted[mid], at, p.field))
+			high = mid;
+		else
+			low = mid + 1;
+	}
+	return low;
+}
+
+// Records searched for together: their searches take the same steps, and
+// the loads of one step don't wait on one another.
+static const size_t search_batch = 16;
+
+// Adds each of the others to the count of the gap it falls in.
+static void
+count_range(const Placement &p, char *const *others, size_t other_count, uint64_t *counts)
+{
+	for (size_t from = 0; from < other_count; from += search_batch) {
+		size_t n = std::min(search_batch, other_count - from);
+		SortKey keys[search_batch];
+		WideKey wanted[search_batch];
+		size_t base[search_batch];
+		for (size_t j = 0; j < n; j++) {
+			if (from + j + search_batch < other_count)
+				__builtin_prefetch(others[from + j + search_batch] + p.field.start);
+			keys[j] = quick_key(others[from + j], p.field);
+			wanted[j] = wide(keys[j]);
+			base[j] = 0;
+		}
+		// The first key not below each wanted one.
+		size_t left = p.count;
+		for (; left > 1; left -= left / 2)
+			for (size_t j = 0; j < n; j++)
+				base[j] = p.keys[base[j] + left / 2] < wanted[j] ? base[j] + left / 2 : base[j];
+		for (size_t j = 0; j < n; j++) {
+			size_t low = base[j] + (p.keys[base[j]] < wanted[j]);
+			// An equal key leaves the order to the bytes after it.
+			if (low < p.count && p.keys[low] == wanted[j])
+				low = count_not_after(p, others[from + j], keys[j], low);
+			counts[low]++;
+		}
+	}
+}
+
+// From this many others on, two threads count.
+static const size_t two_thread_placing = 65536;
+
 void
 count_between(char *const *sorted, size_t count, char *const *others, size_t other_count,
     const SortField &field, uint64_t *counts)
 {
 	std::fill(counts, counts + count + 1, 0);
-	std::vector<SortKey> keys(count);
-	for (size_t t = 0; t < count; t++)
-		keys[t] = make_key(sorted[t], field, 0);
-	for (size_t i = 0; i < other_count; i++) {
-		const char *record = others[i];
-		SortKey key = make_key(record, field, 0);
-		size_t low = 0, high = count;
-		while (low < high) {
-			size_t mid = low + (high - low) / 2;
-			if (sorts_before(record, key, sorted[mid], keys[mid], field))
-				high = mid;
-			else
-				low = mid + 1;
-		}
-		counts[low]++;
+	if (count == 0) {
+		counts[0] = other_count;
+		return;
 	}
+	std::vector<WideKey> keys(count);
+	for (size_t t = 0; t < count; t++)
+		keys[t] = wide(make_key(sorted[t], field, 0));
+	Placement p{ sorted, keys.data(), count, field };
+	if (other_count < two_thread_placing) {
+		count_range(p, others, other_count, counts);
+		return;
+	}
+	std::vector<uint64_t> second_counts(count + 1, 0);
+	size_t half = other_count / 2;
+	run_two([&] { count_range(p, others + half, other_count - half, second_counts.data()); },
+	    [&] { count_range(p, others, half, counts); });
+	for (size_t t = 0; t <= count; t++)
+		counts[t] += second_counts[t];
 }

@@ -1,6 +1,7 @@
 #include "compare/report.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 #include <string>
 #include <utility>
@@ -59,13 +60,25 @@ places_in_listing(const Listing &l, uint64_t count, const SortField &field)
 // Length of the last "Processed" counter text; carried from the first pass
 // into the second.
 static int counter_length;
+// The counters not yet written: those that come between two records go
+// out in one write instead of two each.
+static std::string progress_text;
 
 static void
 show_progress(long processed)
 {
-	std::string back(size_t(counter_length), '\b');
-	write_error("%s", back.c_str());
-	counter_length = write_error("Processed %6ld", processed);
+	progress_text.append(size_t(counter_length), '\b');
+	char shown[32];
+	counter_length = snprintf(shown, sizeof shown, "Processed %6ld", processed);
+	progress_text += shown;
+}
+
+static void
+write_progress()
+{
+	if (!progress_text.empty())
+		write_error("%s", progress_text.c_str());
+	progress_text.clear();
 }
 
 // The printer gets the record in pieces of 75 characters, the first on the
@@ -128,12 +141,14 @@ report_missing(int direction, const CompareField &field)
 		uint64_t place = places.empty() ? 0 : places[t];
 		for (; next_progress <= place && next_progress < scanned.count; next_progress += step)
 			show_progress(long(next_progress));
+		write_progress();
 		stop_if_asked();
 		report_record(direction, scanned.table.entries[t], field, scanned.name, other.name);
 	}
 	for (; next_progress < scanned.count; next_progress += step)
 		show_progress(long(next_progress));
 	show_progress(long(scanned.count));
+	write_progress();
 	if (direction == 1)
 		write_error("\n");
 	write_error("   Compare file records in %d not in %d", direction, 3 - direction);

@@ -17,10 +17,15 @@ struct LineCount {
 	uint64_t line_length = 0;	// of the line the last block ended in
 };
 
+// The data is fetched a page ahead of the count: the processor's own
+// prefetching stops at the end of every page.
+static const size_t count_ahead = 4096;
+
 static void
 count_block(LineCount &count, const char *p, const char *end)
 {
 	while (p < end) {
+		__builtin_prefetch(p + count_ahead);
 		auto *lf = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
 		if (!lf) {
 			count.line_length += uint64_t(end - p);

@@ -161,6 +161,10 @@ map_input(int handle, char *at, uint64_t size)
 		m->start = nullptr;
 		return false;
 	}
+	// Where the file's cached pages come in large blocks, they are mapped
+	// a block at a time: fewer faults, and lookups that reach records at
+	// random miss the address cache far less often.
+	madvise(at, size_t(size), MADV_HUGEPAGE);
 	return true;
 }
 
