@@ -86,6 +86,23 @@ run_console() {
 	check_found "$kind"
 }
 
+# The change report: every record either listing holds alone is on one
+# side of exactly one of its lines, a changed, moved or touched file on
+# both.
+run_change() {
+	"$measure" "$work/times.change" sh -c '"$@" > "$0" 2> "$0.err"' "$work/all" \
+	    "$rowsift" "$a" "$b" -c
+	local totals only_1 only_2
+	totals=$(tail -n 1 "$work/all")
+	only_1=$(grep -c '^1' "$work/expected" || true)
+	only_2=$(grep -c '^2' "$work/expected" || true)
+	if ! echo "$totals" | awk -v one="$only_1" -v two="$only_2" '
+	    { pairs = $1 + $3 + $9; exit !(pairs + $7 == one && pairs + $5 == two) }'; then
+		echo "rowsift -c: \"$totals\" does not add up to $only_1 and $only_2 records" >&2
+		exit 1
+	fi
+}
+
 # Reading both files once: the floor.
 run_floor() {
 	"$measure" "$work/times.floor" sh -c 'cat "$0" "$1" > /dev/null' "$a" "$b"
@@ -100,7 +117,7 @@ run_pipeline() {
 	rm -f "$work/a" "$work/b"
 }
 
-kinds="floor pipeline file default merged hash nocase field"
+kinds="floor pipeline file default merged hash nocase field change"
 for round in $(seq 1 "$rounds"); do
 	echo "round $round of $rounds ..."
 	run_floor
@@ -111,6 +128,7 @@ for round in $(seq 1 "$rounds"); do
 	run_console hash -h
 	run_console nocase -i
 	run_console field -d 29 -l 32
+	run_change
 done
 
 # The median of one field over a kind's rounds.
@@ -139,6 +157,7 @@ for kind in $kinds; do
 	hash) label="rowsift -h > out 2> err" ;;
 	nocase) label="rowsift -i > out 2> err" ;;
 	field) label="rowsift -d 29 -l 32 > out 2> err" ;;
+	change) label="rowsift -c > out 2> err" ;;
 	esac
 	wall=$(median "$kind" wall)
 	printf '%-32s %8.2f %8.2f %9.0f %8.2f %8.3f\n' "$label" "$wall" "$(median "$kind" cpu)" \
@@ -148,7 +167,8 @@ done
 ratio() { awk "BEGIN { printf \"%.2f\", $(median "$1" wall) / $(median "$2" wall) }"; }
 echo "memory budget (files + 24 bytes per record): $((budget / 1024)) MiB"
 echo "default / file run: $(ratio default file), merged / file run: $(ratio merged file);" \
-    "-h, -i, -d -l / default run: $(ratio hash default), $(ratio nocase default), $(ratio field default)"
+    "-h, -i, -d -l / default run: $(ratio hash default), $(ratio nocase default), $(ratio field default);" \
+    "-c / default run: $(ratio change default)"
 echo
 echo "file run by step (median seconds; 'passes' runs from the first progress counter to the end):"
 for phase in count read extract sort passes other; do printf ' %8s' "$phase"; done
