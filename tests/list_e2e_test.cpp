@@ -310,6 +310,19 @@ TEST(ListRun, UnreadableFilesKeepTheirRecordAndSetStatusOne)
 	    std::string(24, '?') + " | secret" + std::string(34, ' '));
 }
 
+TEST(ListRun, ExcludePatternsMatchANameOrTheWholePath)
+{
+	TempDir dir;
+	make_tree(dir);
+	RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "skip/*", "-e", "*.bin", "-e", "docs/*s*", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> paths;
+	for (const std::string &record : records_of(r.out))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "docs/a|b.txt", "docs/na\xc3\xafve.txt", "empty",
+	    "exact/" + std::string(34, 'e'), "one" }));
+}
+
 TEST(ListRun, BothThreadsGiveWhatOneThreadGives)
 {
 	TempDir dir;

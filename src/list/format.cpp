@@ -1,6 +1,6 @@
 #include <cstring>
 #include <ctime>
-#include <string_view>
+#include <algorithm>
 
 #include "list/list.h"
 

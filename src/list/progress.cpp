@@ -1,4 +1,5 @@
 #include <chrono>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
