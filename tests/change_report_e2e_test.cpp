@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "run_helper.h"
@@ -159,6 +160,31 @@ TEST_F(ChangeRun, RefusedWhereTheRecordsHoldNoHashOrNoPath)
 	EXPECT_EQ(no_path.status, 1);
 	EXPECT_NE(no_path.err.find("\nNo path after the hash in the first record of one.txt\n"),
 	    std::string::npos) << no_path.err;
+}
+
+// Without headers the report is the same; -O prints the report's lines as
+// they are.
+TEST_F(ChangeRun, WithoutHeadersAndToThePrinter)
+{
+	std::string plain_one, plain_two;
+	for (const std::string &r : monday)
+		plain_one += r + "\r\n";
+	for (const std::string &r : friday)
+		plain_two += r + "\r\n";
+	dir.write("one.txt", plain_one);
+	dir.write("two.txt", plain_two);
+	RunResult plain = run({ "-x" });
+	listings(monday, friday);
+	EXPECT_EQ(plain.out, run().out);
+
+	ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+	dir.write("bin/print", "#!/bin/sh\ncat \"$1\" > \"$PRINTED\"\n");
+	chmod(dir.file("bin/print").c_str(), 0755);
+	RunResult printed = run_rowsift(dir.path, { "one.txt", "two.txt", "-c", "-O", "changes.txt" },
+	    { "PATH=" + dir.file("bin") + ":/usr/bin:/bin", "PRINTED=" + dir.file("printed") });
+	EXPECT_EQ(printed.status, 0);
+	EXPECT_EQ(dir.read("printed"), dir.read("changes.txt"));
+	EXPECT_EQ(dir.read("changes.txt").rfind("moved    dir/rename-me.txt -> dir/renamed.txt\n", 0), 0u);
 }
 
 TEST(Change, BundledExamples)
