@@ -8,6 +8,7 @@
 
 #include "bytes.h"
 #include "compare/match.h"
+#include "loader/extract.h"
 #include "output/messages.h"
 #include "run_state.h"
 
@@ -235,6 +236,8 @@ report_changes(const CompareField &field)
 		write_change(c);
 		totals[c.kind]++;
 	}
+	// No total is given for a file that changed while it was compared.
+	check_inputs_unchanged();
 	write_text(stdout, "\n");
 	write_totals(stdout, totals);
 	if (settings.output_requested)

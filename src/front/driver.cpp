@@ -52,8 +52,7 @@ report_mismatches(const CompareField &field)
 	if (settings.report_second_missing)
 		mismatch_total += report_missing(2, field);
 	stop_if_asked();
-	for (const Listing &l : listings)
-		check_unchanged(l);
+	check_inputs_unchanged();
 	write_text(stdout, "\n\nFound %d mismatches\n", mismatch_total);
 }
 
@@ -101,8 +100,7 @@ run_program(int argc, char **argv)
 
 	// Nothing is reported from a file that changed while it was read,
 	// and no result from one that changed before the total.
-	for (const Listing &l : listings)
-		check_unchanged(l);
+	check_inputs_unchanged();
 	write_text(stdout, "\n");
 	if (settings.change_report)
 		report_changes(field);

@@ -297,7 +297,7 @@ fail_read(const Listing &l)
 	fail("\nCan't read %s file\n", l.name);
 }
 
-void
+static void
 check_unchanged(const Listing &l)
 {
 	if (input_lost(l.buffer))
@@ -307,6 +307,13 @@ check_unchanged(const Listing &l)
 	if (settings.output_requested)
 		write_text(log_stream, "\nInput file %s changed while it was compared\n", l.name);
 	fail("\nInput file %s changed while it was compared\n", l.name);
+}
+
+void
+check_inputs_unchanged()
+{
+	for (const Listing &l : listings)
+		check_unchanged(l);
 }
 
 static size_t

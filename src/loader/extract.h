@@ -35,7 +35,7 @@ size_t next_line(const char *data, size_t length, size_t end);
 // Ends the run: the listing's file could not be read whole.
 [[noreturn]] void fail_read(const Listing &listing);
 
-// Ends the run, saying so in the log too, when the listing's file lost
-// pages or was written to since it was opened: what was compared of it
-// may be torn.
-void check_unchanged(const Listing &listing);
+// Ends the run, saying so in the log too, when a listing's file lost pages
+// or was written to since it was opened: what was compared of it may be
+// torn.
+void check_inputs_unchanged();
