@@ -156,6 +156,39 @@ TEST(Extract, LineEndsOfEveryKind)
 	EXPECT_EQ(mixed.records(), (std::vector<std::string>{ "123456", "654321" }));
 }
 
+// Lines of the record length are cut sixteen bytes at a time unless they
+// hold a line end or "--"; these must come out as a byte-by-byte cut has
+// them, at every position of a record longer than sixteen.
+TEST(Extract, LinesOfTheRecordLengthWithALineEndOrTrailerInside)
+{
+	const std::string first(20, 'f'), last(20, 'l');
+	for (char end : { '\r', '\n', '\0' }) {
+		for (size_t k = 0; k < 20; k++) {
+			std::string line(20, 'x');
+			line[k] = end;
+			Loaded l = extract(crlf({ "----- BEGIN", first, line, last }));
+			// Cut in two: a piece of five bytes or fewer ends the data,
+			// longer ones are passed over with the line ends after them.
+			std::vector<std::string> expected{ first };
+			if (k > 5 && (19 - k > 5 || k == 19))
+				expected.push_back(last);
+			EXPECT_EQ(l.records(), expected) << "byte " << int(end) << " at " << k;
+		}
+	}
+	std::string trailer = "----- END" + std::string(11, ' ');
+	EXPECT_EQ(extract(crlf({ "----- BEGIN", first, trailer, last })).records(),
+	    (std::vector<std::string>{ first }));
+	for (size_t k = 0; k < 19; k++) {
+		std::string dashes(20, 'x');
+		dashes[k] = dashes[k + 1] = '-';
+		EXPECT_EQ(extract(crlf({ "----- BEGIN", first, dashes, last })).records(),
+		    (std::vector<std::string>{ first, dashes, last })) << "dashes at " << k;
+	}
+	// The last line, without a line end after it.
+	EXPECT_EQ(extract("----- BEGIN\r\n" + first + "\r\n" + last).records(),
+	    (std::vector<std::string>{ first, last }));
+}
+
 TEST(Extract, WithoutHeadersTheFirstLineIsAlwaysARecord)
 {
 	Loaded l = extract(crlf({ "abc", "123456", "654321", "----- END", "999999" }), true);

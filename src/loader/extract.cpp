@@ -187,6 +187,40 @@ add_passed_over(PassedOver &passed, const PassedOver &more)
 	passed.lines += more.lines;
 	passed.first = std::min(passed.first, more.first);
 }
+typedef char Block __attribute__((vector_size(16)));
+
+static Block
+load_block(const char *p)
+{
+	Block b;
+	memcpy(&b, p, sizeof b);
+	return b;
+}
+
+static bool
+any_set(Block b)
+{
+	uint64_t half[2];
+	memcpy(half, &b, sizeof half);
+	return (half[0] | half[1]) != 0;
+}
+
+// Whether a line of `length` bytes, followed by a line end, holds no other
+// line end and no "--" (without which it can't be the trailer): most
+// lines of a listing, tested sixteen bytes at a time.  length is at least
+// sixteen.
+static bool
+is_plain_line(const char *p, size_t length)
+{
+	Block found = {};
+	for (size_t i = 0;; i = std::min(i + 16, length - 16)) {
+		Block b = load_block(p + i);
+		found |= (b == '\n') | (b == '\r') | (b == 0) | ((b == '-') & (load_block(p + i + 1) == '-'));
+		if (i == length - 16)
+			return !any_set(found);
+	}
+}
+
 // The data is fetched a page ahead of the scan: the processor's own
 // prefetching stops at the end of every page.
 static const size_t scan_ahead = 4096;
@@ -197,8 +231,15 @@ static Scan
 scan_records(char *data, size_t n, size_t pos, size_t stop, size_t record_length,
     RecordTable &table, uint64_t &count, PassedOver &passed)
 {
+	bool plain_lines = record_length >= 16;
 	while (pos < stop) {
 		__builtin_prefetch(data + pos + scan_ahead);
+		if (plain_lines && pos + record_length < n && is_line_end(data[pos + record_length]) &&
+		    is_plain_line(data + pos, record_length)) {
+			add_record(table, count, data + pos);
+			pos = next_line(data, n, pos + record_length);
+			continue;
+		}
 		size_t end = line_end(data, n, pos);
 		if (line_contains(data, pos, end, trailer_marker) || end - pos <= 5)
 			return { pos, true };
