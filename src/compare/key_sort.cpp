@@ -477,7 +477,9 @@ quick_key(const char *record, const SortField &field)
 struct GapWindow {
 	int shift = 0;			// of the window in a key
 	WideKey shared = 0;		// the bits above the window, in place
-	std::vector<uint32_t> first;	// per window: the first sorted key with it or a higher one
+	// Per window: the first sorted key with it or a higher one; the last
+	// place, past every window, holds the number of sorted keys.
+	std::vector<uint32_t> first;
 };
 
 static const int window_bits = 16;
@@ -524,11 +526,11 @@ gap_window(const WideKey *keys, size_t count)
 // The gap of a record whose key the window settles; false when sorted
 // keys share its window and only a search tells.
 static bool
-settled_gap(const GapWindow &w, size_t count, WideKey key, size_t &gap)
+settled_gap(const GapWindow &w, WideKey key, size_t &gap)
 {
 	WideKey above = above_window(w, key);
 	if (above != w.shared) {
-		gap = above < w.shared ? 0 : count;
+		gap = above < w.shared ? 0 : w.first.back();
 		return true;
 	}
 	uint32_t v = window_of(w, key);
@@ -609,7 +611,7 @@ count_range(const Placement &p, char *const *others, size_t other_count, uint64_
 			__builtin_prefetch(others[i + search_batch] + p.field.start);
 		SortKey key = quick_key(others[i], p.field);
 		size_t gap;
-		if (settled_gap(p.window, p.count, wide(key), gap)) {
+		if (settled_gap(p.window, wide(key), gap)) {
 			counts[gap]++;
 			continue;
 		}

@@ -187,6 +187,7 @@ add_passed_over(PassedOver &passed, const PassedOver &more)
 	passed.lines += more.lines;
 	passed.first = std::min(passed.first, more.first);
 }
+
 typedef char Block __attribute__((vector_size(16)));
 
 static Block
