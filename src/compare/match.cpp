@@ -303,45 +303,187 @@ fetch_named_record(const PartnerTable &t, uint64_t hash)
 	}
 }
 
-// Looks up records from..to of listing 2 and flags those without a
-// partner.
+// The record of listing 2 that a lookup takes k-th: the k-th of those
+// picked, or the k-th of the listing when none are.
+static uint64_t
+looked_up(const uint32_t *picked, uint64_t k)
+{
+	return picked ? picked[k] : k;
+}
+
+// Looks up records from..to of listing 2, or those picked out of it
+// (picked[from..to]), and flags those without a partner.
 static void
-look_up_range(PartnerTable &t, char *const *second, uint64_t from, uint64_t to,
-    unsigned char *unmatched)
+look_up_range(PartnerTable &t, char *const *second, const uint32_t *picked, uint64_t from,
+    uint64_t to, unsigned char *unmatched)
 {
 	uint64_t hashes[hash_ring_size];
 	for (uint64_t i = from; i < to + 2 * prefetch_distance; i++) {
 		if (i < to) {
-			hashes[i % hash_ring_size] = hash_key(t.rule, second[i]);
+			hashes[i % hash_ring_size] = hash_key(t.rule, second[looked_up(picked, i)]);
 			__builtin_prefetch(&t.slots[hashes[i % hash_ring_size] & t.mask]);
 		}
 		if (i >= from + prefetch_distance && i - prefetch_distance < to)
 			fetch_named_record(t, hashes[(i - prefetch_distance) % hash_ring_size]);
 		if (i >= from + 2 * prefetch_distance) {
 			uint64_t k = i - 2 * prefetch_distance;
-			uint64_t slot = find_slot(t, second[k], hashes[k % hash_ring_size]);
-			unmatched[k] = slot == 0;
+			uint64_t r = looked_up(picked, k);
+			uint64_t slot = find_slot(t, second[r], hashes[k % hash_ring_size]);
+			unmatched[r] = slot == 0;
 			if (slot != 0)
 				__atomic_store_n(&t.matched[slot_index(slot)], 1, __ATOMIC_RELAXED);
 		}
 	}
 }
 
+// Two listings of one tree in one order hold most partners at the same
+// place, give or take the records added and removed.  Listing 2 is then
+// walked beside listing 1, record against record, a sequential read of
+// both; only the records that fall out of step are looked up.  The walk
+// goes a stretch at a time and keeps deciding: a stretch mostly out of
+// step is looked up whole instead, and after each such stretch the first
+// few records tell whether the listings are back in step.
+//
+// Which records have partners never depends on the walk: a record of
+// listing 2 in step has its partner at the walk's place, whose slot holder
+// is flagged as a lookup would flag it, and every other one is looked up.
+
+// Records of listing 2 walked at a time; a stretch with more than half of
+// them out of step ends the walk.
+static const uint64_t walk_stretch = 4096;
+// Records looked up at a time while the listings are not in step.
+static const uint64_t lookup_stretch = 16384;
+// How far past a record out of step the walk looks, in either listing,
+// for the place where the two agree again.
+static const uint64_t look_ahead = 4;
+// Records after a looked-up one that must mostly agree with those after
+// its partner for the walk to start again.
+static const uint64_t step_trial = 8;
+
+struct Walk {
+	char *const *first;
+	uint64_t first_count;
+	char *const *second;
+	uint64_t place;		// in listing 1, of the partner the next record should have
+};
+
+static bool
+in_step(const PartnerTable &t, const Walk &w, uint64_t place, uint64_t record)
+{
+	return place < w.first_count && same_key(t.rule, w.first[place], w.second[record]);
+}
+
+// The walk disagrees at record j of listing 2 (below `to`): returns how
+// many records of listing 1 (in `passed`) and of listing 2 to pass over
+// to the nearest place where the two agree, or one record of listing 2
+// when none lies within the look-ahead.
+static uint64_t
+catch_step(const PartnerTable &t, const Walk &w, uint64_t j, uint64_t to, uint64_t &passed)
+{
+	for (uint64_t distance = 1; distance <= 2 * look_ahead; distance++)
+		for (uint64_t b = distance > look_ahead ? distance - look_ahead : 0;
+		    b <= std::min(distance, look_ahead) && j + b < to; b++)
+			if (in_step(t, w, w.place + distance - b, j + b)) {
+				passed = distance - b;
+				return b;
+			}
+	passed = 0;
+	return 1;
+}
+
+// Walks records from..to of listing 2; those out of step go to strays.
+// Returns how many did.
+static uint64_t
+walk_stretch_of(PartnerTable &t, Walk &w, uint64_t from, uint64_t to, uint32_t *strays)
+{
+	uint64_t stray_count = 0;
+	for (uint64_t j = from; j < to;) {
+		if (in_step(t, w, w.place, j)) {
+			__atomic_store_n(&t.matched[t.slot_holder[w.place]], 1, __ATOMIC_RELAXED);
+			w.place++;
+			j++;
+			continue;
+		}
+		uint64_t passed;
+		for (uint64_t out = catch_step(t, w, j, to, passed); out > 0; out--)
+			strays[stray_count++] = uint32_t(j++);
+		w.place += passed;
+	}
+	return stray_count;
+}
+
+// Whether the walk can start again at record j of listing 2: its partner
+// is looked up, and most records after it agree with those after the
+// partner.
+static bool
+regain_step(const PartnerTable &t, Walk &w, uint64_t j, uint64_t to)
+{
+	uint64_t trials = std::min(step_trial, to - std::min(to, j + 1));
+	if (trials == 0)
+		return false;
+	uint64_t slot = find_slot(t, w.second[j], hash_key(t.rule, w.second[j]));
+	if (slot == 0)
+		return false;
+	uint64_t place = slot_index(slot), agreed = 0;
+	for (uint64_t d = 1; d <= trials; d++)
+		agreed += in_step(t, w, place + d, j + d);
+	if (4 * agreed < 3 * trials)
+		return false;
+	w.place = place;
+	return true;
+}
+
+// Finds the partners of records from..to of listing 2, walking from
+// listing 1's record `place` on.
+static void
+match_range(PartnerTable &t, const Listing &first, const Listing &second, uint64_t from,
+    uint64_t to, uint64_t place, unsigned char *unmatched)
+{
+	Walk w{ first.table.entries, first.count, second.table.entries, place };
+	uint32_t strays[walk_stretch];
+	bool walking = true;
+	for (uint64_t j = from; j < to;) {
+		if (walking) {
+			uint64_t end = std::min(to, j + walk_stretch);
+			uint64_t stray_count = walk_stretch_of(t, w, j, end, strays);
+			look_up_range(t, w.second, strays, 0, stray_count, unmatched);
+			walking = 2 * stray_count <= end - j;
+			j = end;
+		} else {
+			uint64_t end = std::min(to, j + lookup_stretch);
+			look_up_range(t, w.second, nullptr, j, end, unmatched);
+			j = end;
+			walking = j < to && regain_step(t, w, j, to);
+		}
+	}
+}
+
+// Where in listing 1 the walk of listing 2 from record j starts: at the
+// partner of record j, or where listing 1 is as far along as listing 2.
+static uint64_t
+walk_start(const PartnerTable &t, const Listing &first, const Listing &second, uint64_t j)
+{
+	const char *record = second.table.entries[j];
+	if (uint64_t slot = find_slot(t, record, hash_key(t.rule, record)))
+		return slot_index(slot);
+	return first.count * j / second.count;
+}
+
 // Below this many records a second thread costs more than it saves.
 static const uint64_t two_thread_count = 65536;
 
 static void
-look_up_all(PartnerTable &t, const Listing &second, unsigned char *unmatched)
+match_all(PartnerTable &t, const Listing &first, const Listing &second, unsigned char *unmatched)
 {
-	char *const *entries = second.table.entries;
 	uint64_t count = second.count;
 	if (count < two_thread_count) {
-		look_up_range(t, entries, 0, count, unmatched);
+		match_range(t, first, second, 0, count, 0, unmatched);
 		return;
 	}
 	uint64_t half = count / 2;
-	run_two([&] { look_up_range(t, entries, half, count, unmatched); },
-	    [&] { look_up_range(t, entries, 0, half, unmatched); });
+	uint64_t place = walk_start(t, first, second, half);
+	run_two([&] { match_range(t, first, second, half, count, place, unmatched); },
+	    [&] { match_range(t, first, second, 0, half, 0, unmatched); });
 }
 
 static std::vector<unsigned char> unmatched[2];
@@ -433,7 +575,7 @@ finish_matching(Background &fill, const Listing &first, const Listing &second,
 	} catch (const std::bad_alloc &) {
 		fail_table_memory();
 	}
-	look_up_all(table, second, unmatched[1].data());
+	match_all(table, first, second, unmatched[1].data());
 	for (uint64_t i = 0; i < first.count; i++)
 		unmatched[0][i] = !table.matched[table.slot_holder[i]];
 	free_table(table);
