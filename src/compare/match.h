@@ -2,7 +2,8 @@
 // same compare field.  Listing 1's records go into a hash table on a
 // second thread while listing 2 loads; listing 2's records are then walked
 // beside listing 1's where the two are in one order, and looked up in the
-// table where they are not, on both threads.  Nothing is sorted for this:
+// table where they are not, on both threads.  Listings in one order from
+// their first records on are walked without the table.  Nothing is sorted for this:
 // only the records without a partner are, to be reported.
 #pragma once
 
