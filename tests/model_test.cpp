@@ -3,7 +3,8 @@
 // has the same compare field, and the missing records are reported in the
 // order of their characters from the field start on.  Each case draws two
 // listings and a set of options from its own seed and runs the program on
-// them.
+// them.  The cases are dealt round the shards, one test each, so that
+// the test runner can run them side by side.
 //
 // Replay one case:  ROWSIFT_MODEL_SEED=<seed> ROWSIFT_MODEL_CASES=1 model_tests
 #include <gtest/gtest.h>
@@ -319,16 +320,20 @@ command_line(const Case &c)
 	return text;
 }
 
+const unsigned shards = 8;
+
+class Model : public testing::TestWithParam<unsigned> {};
+
 } // namespace
 
-TEST(Model, ProgramReportsWhatTheModelFindsMissing)
+TEST_P(Model, ProgramReportsWhatTheModelFindsMissing)
 {
 	unsigned first_seed = from_environment("ROWSIFT_MODEL_SEED", 1);
 	unsigned cases = from_environment("ROWSIFT_MODEL_CASES", 2000);
 	std::mt19937 probe;
 	const int record_length = int(random_record(probe).size());
 	TempDir dir;
-	for (unsigned seed = first_seed; seed < first_seed + cases; seed++) {
+	for (unsigned seed = first_seed + GetParam(); seed < first_seed + cases; seed += shards) {
 		Case c = random_case(seed, record_length);
 		dir.write("a.txt", listing_text(c, c.first, record_length));
 		dir.write("b.txt", listing_text(c, c.second, record_length));
@@ -350,3 +355,5 @@ TEST(Model, ProgramReportsWhatTheModelFindsMissing)
 		}
 	}
 }
+
+INSTANTIATE_TEST_SUITE_P(Shard, Model, testing::Range(0u, shards));
