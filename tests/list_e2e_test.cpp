@@ -49,6 +49,26 @@ run_list(const TempDir &dir, const std::vector<std::string> &args, uid_t uid = 0
 	return run_program(dir.path, list_binary, args, uid);
 }
 
+// A run with the test hooks loaded and set by `hooks` (LIST_HOOK_...=...,
+// see tests/shims/list_hooks.c).
+RunResult
+run_hooked(const TempDir &dir, const std::vector<std::string> &hooks, const std::vector<std::string> &args)
+{
+	std::vector<std::string> env_args = { "LD_PRELOAD=" LIST_HOOKS_LIBRARY,
+		// The sanitizers' runtime would otherwise refuse to come second.
+		"ASAN_OPTIONS=verify_asan_link_order=0" };
+	env_args.insert(env_args.end(), hooks.begin(), hooks.end());
+	env_args.push_back(list_binary);
+	env_args.insert(env_args.end(), args.begin(), args.end());
+	return run_program(dir.path, "/usr/bin/env", env_args);
+}
+
+RunResult
+run_shell(const TempDir &dir, const std::string &command)
+{
+	return run_program(dir.path, "/bin/sh", { "-c", command });
+}
+
 std::vector<std::string>
 split_lines(const std::string &text, const std::string &eol)
 {
@@ -325,6 +345,15 @@ TEST(ListRun, ExcludePatternsMatchANameOrTheWholePath)
 		paths.push_back(path_of(record));
 	EXPECT_EQ(paths, std::vector<std::string>({ "docs/a|b.txt", "docs/na\xc3\xafve.txt", "empty",
 	    "exact/" + std::string(34, 'e'), "one" }));
+
+	// A pattern ending in a slash matches directories only.
+	r = run_list(dir, { "-q", "-w", "40", "-e", "docs/", "-e", "one/", "-e", "big/*/", "-e", "sk*/deep/", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	paths.clear();
+	for (const std::string &record : records_of(r.out))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "big/three.bin", "empty", "exact/" + std::string(34, 'e'),
+	    "one", "skip/keep.txt" }));
 }
 
 TEST(ListRun, BothThreadsGiveWhatOneThreadGives)
@@ -461,4 +490,115 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	EXPECT_EQ(dir.read("changes.txt").find("removed"), std::string::npos);
 	EXPECT_NE(dir.read("changes.txt.log").find("1 changed, 4 moved, 1 added, 0 removed, 1 touched\n"),
 	    std::string::npos);
+}
+
+// The hooks change the file at the start of each of its first TIMES reads
+// (each pass opens it anew), so that a pass sees the file change under it.
+TEST(ListRun, AFileThatChangesOrFailsWhileReadGetsNoHashOfAnotherState)
+{
+	TempDir dir;
+	auto record_after = [&](const std::string &times, const std::string &command) {
+		make_file(dir, "tree/f", "0123456789", base_time);
+		RunResult r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_TIMES=" + times,
+		    "LIST_HOOK_COMMAND=" + command }, { "-q", "-j", "1", "-w", "10", "tree" });
+		std::vector<std::string> records = records_of(r.out);
+		EXPECT_EQ(records.size(), 1u) << r.out;
+		return std::make_pair(r, records.empty() ? "" : records[0]);
+	};
+	// Changed once: read again, and the record holds the size and hash of
+	// the file as it now is.
+	for (const std::string command : { "printf more >> tree/f", "truncate -s 4 tree/f" }) {
+		auto [r, record] = record_after("1", command);
+		EXPECT_EQ(r.status, 0) << command << ": " << r.err;
+		EXPECT_EQ(r.err, "");
+		struct stat st;
+		stat(dir.file("tree/f").c_str(), &st);
+		EXPECT_EQ(record.substr(0, 19), format("%19lld", (long long)st.st_size)) << command;
+		EXPECT_EQ(hash_of(record), tool_hash("md5sum", dir.file("tree/f"))) << command;
+	}
+	// Changed at every read: no hash, a message and status 1.
+	auto [r, record] = record_after("2", "printf more >> tree/f");
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/f: changed while it was read\n");
+	EXPECT_EQ(hash_of(record), "00000000" + std::string(24, '?'));
+
+	// A read that fails the same way.
+	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_ERROR=5" }, { "-q", "-w", "10", "tree" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/f: Input/output error\n");
+	ASSERT_EQ(records_of(r.out).size(), 1u);
+	EXPECT_EQ(hash_of(records_of(r.out)[0]), "00000000" + std::string(24, '?'));
+}
+
+// With one thread the walk ends before the first file is hashed: "first"
+// is hashed before "b/second", and its read swaps directory b for a link
+// that leads out of the tree.  Both with openat2 and without it.
+TEST(ListRun, NoFileIsReadThroughALinkThatTookADirectorysPlace)
+{
+	for (const bool with_openat2 : { true, false }) {
+		TempDir dir;
+		make_file(dir, "tree/first", "first\n", base_time);
+		make_file(dir, "tree/b/second", "second\n", base_time);
+		make_file(dir, "outside/second", "outside\n", base_time);
+		std::vector<std::string> hooks = { "LIST_HOOK_FILE=tree/first",
+			"LIST_HOOK_COMMAND=mv tree/b tree/b.away && ln -s ../outside tree/b" };
+		if (!with_openat2)
+			hooks.push_back("LIST_HOOK_NO_OPENAT2=1");
+		RunResult r = run_hooked(dir, hooks, { "-q", "-j", "1", "-w", "10", "tree" });
+		ASSERT_TRUE(dir.exists("tree/b.away")) << "the hook did not run";
+		EXPECT_EQ(r.status, 1) << with_openat2;
+		EXPECT_EQ(r.err, "rowsift-list: tree/b/second: a symbolic link now stands in its path\n");
+		std::vector<std::string> records = records_of(r.out);
+		ASSERT_EQ(records.size(), 2u) << r.out;
+		EXPECT_EQ(hash_of(records[0]), "00000000" + std::string(24, '?')) << with_openat2;
+	}
+}
+
+TEST(ListRun, EachDirectoryIsListedOnce)
+{
+	TempDir dir;
+	make_tree(dir);
+	symlink("tree", dir.file("link-to-tree").c_str());
+	RunResult once = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	ASSERT_EQ(once.status, 0);
+	for (const std::string &again : { std::string("./tree"), std::string("link-to-tree"), dir.file("tree") }) {
+		RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree", again });
+		EXPECT_EQ(r.status, 0) << again;
+		EXPECT_EQ(r.err, "rowsift-list: " + again + ": the same directory as tree; listed once\n");
+		EXPECT_EQ(records_of(r.out), records_of(once.out)) << again;
+	}
+	// A root inside another, and a directory reached twice.
+	RunResult r = run_list(dir, { "-q", "-w", "60", "-e", "cache", "tree", "./tree/docs" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "rowsift-list: ./tree/docs: a directory listed already; passed over\n");
+	EXPECT_EQ(records_of(r.out).size(), tree_paths.size());
+	if (run_shell(dir, "mkdir tree/again && mount --bind tree/docs tree/again").status != 0)
+		return;
+	r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	run_shell(dir, "umount tree/again");
+	// Whichever of the two the walk meets first is listed.
+	std::string first = r.err.find("tree/docs") == std::string::npos ? "docs/" : "again/";
+	EXPECT_EQ(r.err, "rowsift-list: tree/" + std::string(first == "docs/" ? "again" : "docs") +
+	    ": a directory listed already; passed over\n");
+	std::vector<std::string> records = records_of(r.out);
+	EXPECT_EQ(records.size(), tree_paths.size());
+	EXPECT_EQ(count_of(r.out, " | " + first), 3u) << r.out;
+}
+
+// /proc/PID/pagemap says 0 bytes and holds hundreds of GiB.
+TEST(ListRun, KernelFileSystemsAreListedOnlyAsARoot)
+{
+	TempDir dir;
+	RunResult r = run_list(dir, { "-q", "-w", "200", "/proc/self" });
+	EXPECT_LE(r.status, 1) << r.err;
+	EXPECT_GT(records_of(r.out).size(), 10u);
+
+	make_file(dir, "tree/a", "a", base_time);
+	mkdir(dir.file("tree/proc").c_str(), 0755);
+	if (run_shell(dir, "mount -t proc proc tree/proc").status != 0)
+		GTEST_SKIP() << "this user can't mount /proc";
+	r = run_list(dir, { "-q", "-w", "200", "tree" });
+	run_shell(dir, "umount tree/proc");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(records_of(r.out).size(), 1u);
 }

@@ -32,15 +32,25 @@ note_progress_line(size_t length)
 
 // Control bytes in a name would act on the terminal, so they are shown as
 // they are in the listing.
-void
-report_path_problem(const std::string &path, const std::string &reason)
+std::string
+escaped_name(const std::string &path)
 {
 	std::string shown;
 	append_escaped(shown, path.data(), path.size());
-	{
-		auto held = lock_stderr();
-		fprintf(stderr, "rowsift-list: %s: %s\n", shown.c_str(), reason.c_str());
-	}
+	return shown;
+}
+
+void
+report_path_note(const std::string &path, const std::string &text)
+{
+	auto held = lock_stderr();
+	fprintf(stderr, "rowsift-list: %s: %s\n", escaped_name(path).c_str(), text.c_str());
+}
+
+void
+report_path_problem(const std::string &path, const std::string &reason)
+{
+	report_path_note(path, reason);
 	int expected = 0;
 	exit_status.compare_exchange_strong(expected, 1);
 }
