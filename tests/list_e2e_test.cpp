@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "run_helper.h"
@@ -67,6 +68,13 @@ RunResult
 run_shell(const TempDir &dir, const std::string &command)
 {
 	return run_program(dir.path, "/bin/sh", { "-c", command });
+}
+
+// The names in dir, hidden ones included, one a line.
+std::string
+names_in(const TempDir &dir, const std::string &sub = ".")
+{
+	return run_shell(dir, "ls -A " + sub).out;
 }
 
 std::vector<std::string>
@@ -552,6 +560,99 @@ TEST(ListRun, NoFileIsReadThroughALinkThatTookADirectorysPlace)
 		ASSERT_EQ(records.size(), 2u) << r.out;
 		EXPECT_EQ(hash_of(records[0]), "00000000" + std::string(24, '?')) << with_openat2;
 	}
+}
+
+TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
+{
+	TempDir dir;
+	make_file(dir, "tree/a", "a", base_time);
+	const std::string refused_by_name[] = { "fifo", "directory", "device" };
+	mkfifo(dir.file("fifo").c_str(), 0644);
+	mkdir(dir.file("directory").c_str(), 0755);
+	bool device = mknod(dir.file("device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+	for (const std::string &name : refused_by_name) {
+		if (name == "device" && !device)
+			continue;
+		struct stat before;
+		lstat(dir.file(name).c_str(), &before);
+		RunResult r = run_list(dir, { "-q", "-o", name, "tree" });
+		EXPECT_EQ(r.status, 2) << name;
+		EXPECT_NE(r.err.find("rowsift-list: " + name + ": "), std::string::npos) << r.err;
+		struct stat after;
+		lstat(dir.file(name).c_str(), &after);
+		EXPECT_EQ(after.st_mode, before.st_mode) << name;
+		EXPECT_EQ(after.st_ino, before.st_ino) << name;
+	}
+	// A link leads to the file replaced, a dangling one to the file made,
+	// and stays a link.
+	make_file(dir, "real/old.txt", "old", base_time);
+	symlink("real/old.txt", dir.file("link").c_str());
+	symlink("../real/new.txt", dir.file("tree/dangling").c_str());
+	symlink("fifo", dir.file("to-fifo").c_str());
+	ASSERT_EQ(run_list(dir, { "-q", "-o", "link", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "-q", "-o", "tree/dangling", "tree" }).status, 0);
+	EXPECT_EQ(run_list(dir, { "-q", "-o", "to-fifo", "tree" }).status, 2);
+	EXPECT_EQ(records_of(dir.read("real/old.txt")).size(), 1u);
+	EXPECT_EQ(records_of(dir.read("real/new.txt")).size(), 1u);
+	char text[64] = "";
+	EXPECT_EQ(readlink(dir.file("link").c_str(), text, sizeof text), 12);
+	EXPECT_EQ(names_in(dir, "real"), "new.txt\nold.txt\n");
+
+	// A file with another link is refused, both left as they were.
+	make_file(dir, "one.txt", "kept", base_time);
+	link(dir.file("one.txt").c_str(), dir.file("two.txt").c_str());
+	RunResult r = run_list(dir, { "-q", "-o", "one.txt", "tree" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: one.txt: has 2 links; a listing replaces only a file with one\n");
+	EXPECT_EQ(dir.read("one.txt"), "kept");
+	EXPECT_EQ(dir.read("two.txt"), "kept");
+
+	// A name of 250 bytes: its hidden name is cut to fit.
+	std::string long_name(250, 'n');
+	r = run_list(dir, { "-q", "-o", long_name, "tree" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(records_of(dir.read(long_name)).size(), 1u);
+	EXPECT_EQ(count_of(names_in(dir), ".nnn"), 0u);
+}
+
+// Every way a run can end before its listing is complete removes the
+// hidden temporary file, and a failed write is status 2.
+TEST(ListRun, FailedOrEndedRunsLeaveNoTemporaryFile)
+{
+	TempDir dir;
+	for (int i = 0; i < 40; i++)
+		make_file(dir, format("tree/file%02d", i), "x", base_time);
+	RunResult r = run_shell(dir, list_binary + " -q tree > /dev/full");
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: standard output: No space left on device\n");
+
+	// Past the file size limit (of 1024 bytes at most, the listing
+	// has more than 8000).
+	r = run_shell(dir, "ulimit -f 2 && " + list_binary + " -q -o list.txt tree");
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: list.txt: File too large\n");
+	EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u);
+
+	for (const std::string signal : { "USR1", "USR2", "ALRM", "QUIT", "TERM" }) {
+		r = run_hooked(dir, { "LIST_HOOK_FILE=tree/file00", "LIST_HOOK_COMMAND=kill -" + signal + " $PPID" },
+		    { "-q", "-j", "1", "-o", "list.txt", "tree" });
+		EXPECT_GT(r.status, 128) << signal;
+		EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u) << signal;
+	}
+}
+
+// Closed, stdout and stderr would be the first files opened: the root
+// and the listing.  A read that fails writes a message during the run.
+TEST(ListRun, MessagesNeverLandInTheListingWhenTheConsoleIsClosed)
+{
+	TempDir dir;
+	make_tree(dir);
+	RunResult r = run_shell(dir, "LD_PRELOAD=" LIST_HOOKS_LIBRARY " ASAN_OPTIONS=verify_asan_link_order=0"
+	    " LIST_HOOK_FILE=tree/one LIST_HOOK_ERROR=5 " + list_binary + " -w 40 -e cache -o list.txt tree >&- 2>&-");
+	EXPECT_EQ(r.status, 1);
+	std::string listing = dir.read("list.txt");
+	EXPECT_EQ(listing.find("rowsift-list:"), std::string::npos) << listing;
+	EXPECT_EQ(records_of(listing).size(), tree_paths.size());
 }
 
 TEST(ListRun, EachDirectoryIsListedOnce)
