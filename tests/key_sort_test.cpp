@@ -13,6 +13,7 @@
 
 #include "compare/key_sort.h"
 #include "compare/match.h"
+#include "compare/placement.h"
 #include "compare/report.h"
 #include "bytes.h"
 #include "run_state.h"
