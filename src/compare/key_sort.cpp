@@ -352,10 +352,9 @@ fill_first_keys(SortRange all, const SortField &field)
 		fill_keys(all, field, 0);
 		return;
 	}
-	size_t half = all.count / 2;
-	SortRange second{ all.keys + half, all.entries + half, all.count - half };
-	run_two([&] { fill_keys(second, field, 0); },
-	    [&] { fill_keys({ all.keys, all.entries, half }, field, 0); });
+	run_halves(all.count, [&](size_t from, size_t to) {
+		fill_keys({ all.keys + from, all.entries + from, to - from }, field, 0);
+	});
 }
 
 // A table's sort shared out between threads: prepare_sort fills the keys

@@ -210,9 +210,10 @@ count_between(char *const *sorted, size_t count, char *const *others, size_t oth
 		return;
 	}
 	std::vector<uint64_t> second_counts(count + 1, 0);
-	size_t half = other_count / 2;
-	run_two([&] { count_range(p, others + half, other_count - half, second_counts.data()); },
-	    [&] { count_range(p, others, half, counts); });
+	// The first half counts into counts, the second into its own.
+	run_halves(other_count, [&](size_t from, size_t to) {
+		count_range(p, others + from, to - from, from == 0 ? counts : second_counts.data());
+	});
 	for (size_t t = 0; t <= count; t++)
 		counts[t] += second_counts[t];
 }
