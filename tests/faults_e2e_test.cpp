@@ -397,6 +397,17 @@ TEST_F(StoppedRun, TermAfterTheRecordsKeepsThemAndTheLog)
 	EXPECT_EQ(log.find(closing), std::string::npos) << log;
 }
 
+TEST_F(StoppedRun, FirstOfTwoSignalsIsTheOneTheRunEndsBy)
+{
+	HeldRun run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
+	read_until(run, "Compare file records in 1 not in 2");
+	read_until(run, "Processed    500");
+	kill(run.pid, SIGINT);
+	wait_until_handled(run, SIGINT);
+	kill(run.pid, SIGTERM);
+	EXPECT_EQ(finish_held_run(run).status, 128 + SIGINT);
+}
+
 TEST_F(StoppedRun, InterruptWhileLoadingKeepsWhatTheLogWasGiven)
 {
 	HeldRun run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
