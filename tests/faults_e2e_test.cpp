@@ -122,7 +122,8 @@ struct FullDiskRun : testing::Test {
 
 } // namespace
 
-TEST_F(FullDiskRun, OutputFileFailsAtItsClose)
+// The records wait in the stream's buffer until it is closed.
+TEST_F(FullDiskRun, OutputFileFailsAtItsLastFlush)
 {
 	on_full_disk("out.txt");
 	RunResult r = run();
@@ -206,6 +207,21 @@ TEST(FaultRun, OutputFileWhereNothingCanBeCreated)
 		EXPECT_EQ(r.err, "\nCan't open output file " + dir.file(name) + "\n");
 		EXPECT_FALSE(dir.exists(name + ".log"));
 	}
+}
+
+TEST(FaultRun, OutputFileWhoseCloseFails)
+{
+	TempDir dir;
+	dir.write("a.txt", hash_listing({ rec_a, rec_b }));
+	dir.write("b.txt", hash_listing({ rec_b, rec_c }));
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "out.txt" },
+	    { "LD_PRELOAD=" FAIL_CLOSE_SHIM, "FAIL_CLOSE_NAME=out.txt",
+	    "ASAN_OPTIONS=verify_asan_link_order=0" });
+	EXPECT_EQ(r.status, 1);
+	std::string failure = "\nCan't write output file " + dir.file("out.txt") + "\n";
+	ASSERT_GE(r.err.size(), failure.size());
+	EXPECT_EQ(r.err.substr(r.err.size() - failure.size()), failure);
+	EXPECT_EQ(count_of(r.err, "Can't write"), 1u);
 }
 
 TEST(FaultRun, LinesOf100000Characters)
