@@ -235,7 +235,7 @@ wait_until_handled(const HeldRun &run, int signal)
 	}
 	for (;;) {
 		std::string state = status_field(run.pid, "State:");
-		if (state.empty() || state.find('S') != std::string::npos)
+		if (state.empty() || state[state.find_first_not_of(" \t")] == 'S')
 			break;
 		sched_yield();
 	}
