@@ -80,6 +80,11 @@ TEST_F(ChangeRun, EveryKindOfChangeSortedByPath)
 	    "moved    same/b.bin -> other/b.bin\n"
 	    "moved    tools/setup.exe -> tools/install/setup.exe\n",
 	    "1 changed, 3 moved, 1 added, 1 removed, 1 touched"));
+	// A path that begins another comes before it.
+	listings({ rec(hash_of('1'), "a.txt"), rec(hash_of('2'), "a") },
+	    { rec(hash_of('3'), "a.txt"), rec(hash_of('4'), "a") });
+	EXPECT_EQ(run().out, report(2, 2, "changed  a\nchanged  a.txt\n",
+	    "2 changed, 0 moved, 0 added, 0 removed, 0 touched"));
 }
 
 TEST_F(ChangeRun, OneSideOnly)
@@ -113,12 +118,17 @@ TEST_F(ChangeRun, IgnoringCaseAppliesToPathAndHash)
 	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
 }
 
-TEST_F(ChangeRun, UnreadableFilesNeverPairAsMoves)
+TEST_F(ChangeRun, OnlyHashesOfHexDigitsPairAsMoves)
 {
 	std::string unreadable = "00000000" + std::string(24, '?');
 	listings({ rec(unreadable, "a.txt") }, { rec(unreadable, "b.txt") });
 	EXPECT_EQ(run().out, report(1, 1, "removed  a.txt\nadded    b.txt\n",
 	    "0 changed, 0 moved, 1 added, 1 removed, 0 touched"));
+	// Digits written in lower case are a hash too.
+	std::string lower = "0123456789abcdef0123456789abcdef";
+	listings({ rec(lower, "a.txt") }, { rec(lower, "b.txt") });
+	EXPECT_EQ(run().out, report(1, 1, "moved    a.txt -> b.txt\n",
+	    "0 changed, 1 moved, 0 added, 0 removed, 0 touched"));
 }
 
 TEST_F(ChangeRun, IntoTheOutputFileWithTheTotalInTheLog)

@@ -147,6 +147,9 @@ TEST(Extract, LineEndsOfEveryKind)
 {
 	Loaded lf = extract("----- BEGIN\n123456\n654321\n");
 	EXPECT_EQ(lf.records(), (std::vector<std::string>{ "123456", "654321" }));
+	// Two LFs are two line ends: the empty line between ends the data.
+	Loaded lf_empty = extract("----- BEGIN\n123456\n\n654321\n");
+	EXPECT_EQ(lf_empty.records(), (std::vector<std::string>{ "123456" }));
 	Loaded cr = extract("----- BEGIN\r123456\r654321\r");
 	EXPECT_EQ(cr.records(), (std::vector<std::string>{ "123456", "654321" }));
 	Loaded nul = extract(std::string("----- BEGIN\r\n123456\0" "654321\r\n", 28));
