@@ -513,6 +513,16 @@ TEST_F(StoppedRun, FirstOfTwoSignalsIsTheOneTheRunEndsBy)
 	wait_until_handled(run, SIGINT);
 	kill(run.pid, SIGTERM);
 	EXPECT_EQ(finish_held_run(run).status, 128 + SIGINT);
+
+	// Both pending at once, as when the run was stopped: the handler of
+	// the one taken first is not cut into by the other.
+	run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
+	read_until(run, "Processed    500");
+	kill(run.pid, SIGSTOP);
+	kill(run.pid, SIGINT);
+	kill(run.pid, SIGTERM);
+	kill(run.pid, SIGCONT);
+	EXPECT_EQ(finish_held_run(run).status, 128 + SIGINT);
 }
 
 TEST_F(StoppedRun, InterruptWhileLoadingKeepsWhatTheLogWasGiven)
