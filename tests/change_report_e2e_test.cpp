@@ -113,12 +113,18 @@ TEST_F(ChangeRun, IgnoringCaseAppliesToPathAndHash)
 	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
 }
 
-TEST_F(ChangeRun, UnreadableFilesNeverPairAsMoves)
+// The marker of a file that could not be read is no hash: it neither
+// moves nor leaves a file merely touched.
+TEST_F(ChangeRun, UnreadableFilesNeverPairAsMovesOrTouches)
 {
 	std::string unreadable = "00000000" + std::string(24, '?');
 	listings({ rec(unreadable, "a.txt") }, { rec(unreadable, "b.txt") });
 	EXPECT_EQ(run().out, report(1, 1, "removed  a.txt\nadded    b.txt\n",
 	    "0 changed, 0 moved, 1 added, 1 removed, 0 touched"));
+	listings({ rec(unreadable, "a.txt"), rec(hash_of('1'), "b.txt") },
+	    { rec(unreadable, "a.txt", "03:00"), rec(hash_of('1'), "b.txt", "03:00") });
+	EXPECT_EQ(run().out, report(2, 2, "changed  a.txt\ntouched  b.txt\n",
+	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
 }
 
 TEST_F(ChangeRun, IntoTheOutputFileWithTheTotalInTheLog)

@@ -149,7 +149,11 @@ change_of_pair(const Entry &a, const Entry &b, PairKey key)
 {
 	if (key == by_same_content)
 		return { moved, a.path, b.path };
-	return { compare_text(a.hash, b.hash) == 0 ? touched : changed, a.path, {} };
+	// The marker of a file that could not be read says nothing of its
+	// content: records that differ beside it may hide a change.
+	bool same_content = is_real_hash(a.hash) && is_real_hash(b.hash) &&
+	    compare_text(a.hash, b.hash) == 0;
+	return { same_content ? touched : changed, a.path, {} };
 }
 
 // Pairs the entries of the two sides that the key puts level, one to one
