@@ -117,6 +117,7 @@ model(const Case &c, int record_length)
 {
 	Outcome o;
 	int start = c.start, length = 0;
+	std::set<int> hash_lengths;
 	// Each listing with records fixes the field anew; the last one wins.
 	for (const std::vector<std::string> *l : { &c.first, &c.second }) {
 		if (l->empty())
@@ -129,6 +130,12 @@ model(const Case &c, int record_length)
 			o.fails = true;
 			return o;
 		}
+		hash_lengths.insert(length);
+	}
+	// Hashes of two lengths come from two algorithms.
+	if (c.hash && hash_lengths.size() > 1) {
+		o.fails = true;
+		return o;
 	}
 	if (!c.hash)
 		length = record_length - start;

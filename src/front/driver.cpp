@@ -8,6 +8,7 @@
 #include "compare/report.h"
 #include "front/options.h"
 #include "front/usage.h"
+#include "loader/algorithm.h"
 #include "loader/extract.h"
 #include "loader/field.h"
 #include "loader/inputs.h"
@@ -125,6 +126,7 @@ run_program(int argc, char **argv)
 	stop_if_asked();
 	load_listing(second, first.record_length, false);
 	field = select_field(second, field);
+	refuse_mixed_algorithms(field);
 	announce_listing(second);
 	sorting = write_error("Sorting records");
 	finish_matching(fill, first, second, field);
