@@ -60,7 +60,8 @@ struct RunSettings {
 	int change_report = 0;
 	int to_printer = 0;
 	int output_requested = 0;
-	std::string output_path;
+	std::string output_name;	// as typed, to be opened
+	std::string output_path;	// its full name, to be shown
 	std::string log_path;
 };
 
