@@ -282,12 +282,18 @@ TEST(Extract, TwoHalvesFindWhatOneScanFinds)
 				data += "----- END\r\n";
 			if (trial == 1 && near_middle && kind == 9)
 				data += "----- END\r\n";
+			if (trial == 2 && i == 60000)
+				data += "\r\n";
 		}
 		Loaded one = extract(data, false, 4, false);
 		Loaded two = extract(data, false, 4, true);
 		ASSERT_EQ(one.records(), two.records()) << "trial " << trial;
 		ASSERT_EQ(one.listing.passed_over, two.listing.passed_over) << "trial " << trial;
 		ASSERT_EQ(one.listing.first_passed_over_line, two.listing.first_passed_over_line);
+		// Where the data ended, and what follows it.
+		ASSERT_EQ(one.listing.past_the_end, two.listing.past_the_end) << "trial " << trial;
+		ASSERT_EQ(one.listing.data_end_line, two.listing.data_end_line) << "trial " << trial;
+		ASSERT_EQ(one.listing.trailer_found, two.listing.trailer_found) << "trial " << trial;
 	}
 }
 
