@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <regex>
 #include <sys/socket.h>
@@ -164,6 +165,17 @@ TEST_F(OutputRun, OutputNameThroughALinkIsOpenedWhereTheKernelFindsIt)
 	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "link/../out2.txt" });
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/out2.txt.log\n");
+	// The print program is handed the file written.
+	ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+	dir.write("bin/print", "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$PRINTED\"\n");
+	chmod(dir.file("bin/print").c_str(), 0755);
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-O", "link/../printed.txt" },
+	    { "PATH=" + dir.file("bin") + ":/usr/bin:/bin", "PRINTED=" + dir.file("printed") });
+	EXPECT_EQ(r.status, 0);
+	char *real = realpath(dir.file("real").c_str(), nullptr);
+	ASSERT_NE(real, nullptr);
+	EXPECT_EQ(dir.read("printed"), std::string(real) + "/printed.txt\n");
+	free(real);
 }
 
 TEST_F(OutputRun, OutputOptionWithoutAFileName)

@@ -1,11 +1,11 @@
 #include "output/outputs.h"
 
-#include <unistd.h>
 #include <vector>
 
 #include "output/log_header.h"
 #include "output/messages.h"
 #include "platform/appending.h"
+#include "platform/paths.h"
 #include "platform/spawn.h"
 #include "run_state.h"
 
@@ -34,13 +34,6 @@ stream_for(int handle, const std::string &path)
 	return file;
 }
 
-static void
-close_if_open(int handle)
-{
-	if (handle >= 0)
-		close(handle);
-}
-
 void
 open_outputs(int argc, char **argv)
 {
@@ -56,23 +49,23 @@ open_outputs(int argc, char **argv)
 	int output = open_existing_appending(settings.output_name.c_str(), others);
 	int log = open_existing_appending(log_name.c_str(), others);
 	if (output == refused_file) {
-		close_if_open(log);
+		close_appending(log);
 		refuse_output_file(settings.output_path);
 	}
 	if (log == refused_file) {
-		close_if_open(output);
+		close_appending(output);
 		refuse_output_file(settings.log_path);
 	}
 	if (output == no_such_file)
 		output = open_or_create_appending(settings.output_name.c_str(), others);
 	if (output < 0) {
-		close_if_open(log);
+		close_appending(log);
 		refuse_output_file(settings.output_path);
 	}
 	if (log == no_such_file)
 		log = open_or_create_appending(log_name.c_str(), others);
 	if (log < 0) {
-		close(output);
+		close_appending(output);
 		refuse_output_file(settings.log_path);
 	}
 	// An earlier output option's files stay open, unwritten, to the end.
@@ -91,7 +84,10 @@ finish_outputs()
 	if (settings.to_printer) {
 		// The printer must get every line already written.
 		fflush(output_stream);
-		run_print_command(settings.output_path.c_str());
+		// The file written, also where a link and ".." in its name
+		// make the full name shown another.
+		std::string printed = resolved_path(settings.output_name.c_str(), settings.output_path);
+		run_print_command(printed.c_str());
 	}
 	close_file_stream(output_stream, stdout);
 }

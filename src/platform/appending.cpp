@@ -56,6 +56,13 @@ open_or_create_appending(const char *path, const std::vector<const char *> &othe
 	}
 }
 
+void
+close_appending(int handle)
+{
+	if (handle >= 0)
+		close(handle);
+}
+
 struct LineFile {
 	int handle = -1;
 	std::string unfinished;	// the start of a line, kept back

@@ -18,6 +18,10 @@ int open_existing_appending(const char *path, const std::vector<const char *> &o
 // Never no_such_file.
 int open_or_create_appending(const char *path, const std::vector<const char *> &others);
 
+// Closes a handle of open_existing_appending or open_or_create_appending;
+// passes over one that is no handle.
+void close_appending(int handle);
+
 // A stream that writes to the handle, and closes it, in whole lines only:
 // each write(2) holds whole lines, as many as the stream's buffer had, so
 // that runs appending to one file at once interleave whole lines and a
