@@ -93,7 +93,9 @@ static int
 compare_text(std::string_view a, std::string_view b)
 {
 	size_t n = std::min(a.size(), b.size());
-	int order = settings.match_case ? memcmp(a.data(), b.data(), n) :
+	// An empty text, such as the new path of a change that is no move,
+	// may have no data at all.
+	int order = n == 0 ? 0 : settings.match_case ? memcmp(a.data(), b.data(), n) :
 	    compare_nocase_readable(a.data(), b.data(), n);
 	if (order != 0 || a.size() == b.size())
 		return order;
