@@ -1,8 +1,9 @@
 # Front door: `make demo` builds rowsift and compares the bundled example
 # listings; `make check` builds and runs the unit, end-to-end and model
-# tests; `make test` runs those, then the whole suite again under the
-# sanitizers, then each fuzz target for a bounded time; `make bench
-# N=1000000` times rowsift against sort and comm on generated listings.
+# tests; `make test` runs those, then checks the Debian package, then
+# runs the whole suite again under the sanitizers, then each fuzz target
+# for a bounded time; `make bench N=1000000` times rowsift against sort
+# and comm on generated listings.
 BUILD ?= build
 JOBS ?= 2
 N ?= 1000000
@@ -28,7 +29,7 @@ check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test: check
-	$(MAKE) sanitize fuzz
+	$(MAKE) deb-check sanitize fuzz
 
 sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROWSIFT_SANITIZE=ON
@@ -61,13 +62,22 @@ clean:
 # ---- rowsift-list ----------------------------------------------------------
 # `make bench-list` times rowsift-list against md5sum (and hashdeep and
 # rhash when installed) on /usr and /usr/share; `make deb` packages both
-# programs as build/rowsift_*.deb (needs dpkg-dev).
+# programs as build/rowsift_*.deb (needs dpkg-dev and file); `make
+# deb-check` builds it and fails on any error or warning of lintian.
 LIST_ROUNDS ?= 3
 
-.PHONY: bench-list deb
+.PHONY: bench-list deb deb-check
 
 bench-list: build
 	bench/list.sh $(BUILD) $(LIST_ROUNDS)
 
+# The package describes both programs, so it is not made without
+# rowsift-list.
 deb: build
+	@test -x $(BUILD)/rowsift-list || { \
+	    echo "make deb: rowsift-list was not built (apt-get install libssl-dev)" >&2; \
+	    exit 1; }
 	cd $(BUILD) && cpack -G DEB
+
+deb-check: deb
+	lintian --fail-on error,warning $(BUILD)/rowsift_*.deb

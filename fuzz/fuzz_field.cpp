@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "compare/key_sort.h"
+#include "compare/placement.h"
 #include "compare/match.h"
 #include "compare/report.h"
 #include "fuzz_state.h"

@@ -35,6 +35,14 @@ struct Listing {
 	int progress_step = 0;		// records between two progress counts
 	uint64_t passed_over = 0;	// lines of another length in the data
 	uint64_t first_passed_over_line = 0;
+	// The data ended short of a "----- END" line: lines of the record
+	// length that follow before one, and the line the data ended at.
+	uint64_t past_the_end = 0;
+	uint64_t data_end_line = 0;
+	bool trailer_found = false;	// after the column-title line
+	// Named in the title line that rowsift-list writes; empty for a
+	// listing without one.
+	std::string algorithm;
 };
 
 // What the command line asked for, with the defaults of a run without
@@ -52,7 +60,8 @@ struct RunSettings {
 	int change_report = 0;
 	int to_printer = 0;
 	int output_requested = 0;
-	std::string output_path;
+	std::string output_name;	// as typed, to be opened
+	std::string output_path;	// its full name, to be shown
 	std::string log_path;
 };
 

@@ -1,6 +1,7 @@
 // The change report (-c): records paired by path and by hash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -80,6 +81,11 @@ TEST_F(ChangeRun, EveryKindOfChangeSortedByPath)
 	    "moved    same/b.bin -> other/b.bin\n"
 	    "moved    tools/setup.exe -> tools/install/setup.exe\n",
 	    "1 changed, 3 moved, 1 added, 1 removed, 1 touched"));
+	// A path that begins another comes before it.
+	listings({ rec(hash_of('1'), "a.txt"), rec(hash_of('2'), "a") },
+	    { rec(hash_of('3'), "a.txt"), rec(hash_of('4'), "a") });
+	EXPECT_EQ(run().out, report(2, 2, "changed  a\nchanged  a.txt\n",
+	    "2 changed, 0 moved, 0 added, 0 removed, 0 touched"));
 }
 
 TEST_F(ChangeRun, OneSideOnly)
@@ -113,12 +119,68 @@ TEST_F(ChangeRun, IgnoringCaseAppliesToPathAndHash)
 	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
 }
 
-TEST_F(ChangeRun, UnreadableFilesNeverPairAsMoves)
+// The marker of a file that could not be read is no hash: it neither
+// moves nor leaves a file merely touched.  Hex digits of either case are.
+TEST_F(ChangeRun, OnlyHashesOfHexDigitsPairAsMovesOrTouches)
 {
 	std::string unreadable = "00000000" + std::string(24, '?');
 	listings({ rec(unreadable, "a.txt") }, { rec(unreadable, "b.txt") });
 	EXPECT_EQ(run().out, report(1, 1, "removed  a.txt\nadded    b.txt\n",
 	    "0 changed, 0 moved, 1 added, 1 removed, 0 touched"));
+	// Digits written in lower case are a hash too.
+	std::string lower = "0123456789abcdef0123456789abcdef";
+	listings({ rec(lower, "a.txt") }, { rec(lower, "b.txt") });
+	EXPECT_EQ(run().out, report(1, 1, "moved    a.txt -> b.txt\n",
+	    "0 changed, 1 moved, 0 added, 0 removed, 0 touched"));
+	listings({ rec(unreadable, "a.txt"), rec(hash_of('1'), "b.txt") },
+	    { rec(unreadable, "a.txt", "03:00"), rec(hash_of('1'), "b.txt", "03:00") });
+	EXPECT_EQ(run().out, report(2, 2, "changed  a.txt\ntouched  b.txt\n",
+	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
+}
+
+// A path listed twice (overlapping roots) is never added or removed while
+// the other listing holds it; records of one path pair in the order of
+// their hashes, whatever their order in the files, and a note names the
+// first such path.
+TEST_F(ChangeRun, PathsListedMoreThanOnce)
+{
+	std::vector<std::string> one = { rec(hash_of('1'), "e.txt"), rec(hash_of('5'), "b.txt"),
+		rec(hash_of('3'), "b.txt"), rec(hash_of('7'), "c.txt") };
+	std::vector<std::string> two = { rec(hash_of('1'), "e.txt"), rec(hash_of('2'), "e.txt"),
+		rec(hash_of('4'), "b.txt"), rec(hash_of('7'), "c.txt", "03:00") };
+	const std::string expected = report(4, 4,
+	    "changed  b.txt\n"
+	    "changed  b.txt\n"
+	    "touched  c.txt\n"
+	    "changed  e.txt\n",
+	    "3 changed, 0 moved, 0 added, 0 removed, 1 touched");
+	const std::string note = "\nNote: one.txt lists b.txt more than once; records of one path"
+	    " were paired in the order of their hashes\n";
+	listings(one, two);
+	RunResult r = run();
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, expected);
+	EXPECT_NE(r.err.find(note + "\n****"), std::string::npos) << r.err;
+	run({ "-o", "changes.txt" });
+	EXPECT_NE(dir.read("changes.txt.log").find(note), std::string::npos);
+	std::reverse(one.begin(), one.end());
+	std::reverse(two.begin(), two.end());
+	listings(one, two);
+	EXPECT_EQ(run().out, expected);
+	// One record of the path found whole, the other left over.
+	listings({ rec(hash_of('1'), "a.txt") }, { rec(hash_of('1'), "a.txt"), rec(hash_of('2'), "a.txt") });
+	r = run();
+	EXPECT_EQ(r.out, report(1, 2, "changed  a.txt\n", "1 changed, 0 moved, 0 added, 0 removed, 0 touched"));
+	EXPECT_NE(r.err.find("\nNote: two.txt lists a.txt more than once"), std::string::npos);
+	// Listed twice on one side, the path alone in the other listing.
+	listings({ rec(hash_of('3'), "b.txt"), rec(hash_of('3'), "b.txt", "03:00") }, {});
+	r = run();
+	EXPECT_EQ(r.out, report(2, 0, "removed  b.txt\nremoved  b.txt\n",
+	    "0 changed, 0 moved, 0 added, 2 removed, 0 touched"));
+	EXPECT_NE(r.err.find("\nNote: one.txt lists b.txt more than once"), std::string::npos);
+	// Paths listed once are noted nowhere.
+	listings(monday, friday);
+	EXPECT_EQ(run().err.find("Note"), std::string::npos);
 }
 
 TEST_F(ChangeRun, IntoTheOutputFileWithTheTotalInTheLog)

@@ -407,3 +407,43 @@ TEST(Comparison, ShortCommandLineEndsWithStatusOne)
 		EXPECT_EQ(r.err, usage_text());
 	}
 }
+
+// Listings of two hash algorithms differ in every record: refused, by the
+// algorithm their titles name, and under -c and -h by the length of the
+// hashes in their first records.
+TEST(Comparison, ListingsOfDifferentHashAlgorithmsAreRefused)
+{
+	TempDir dir;
+	auto record = [](const std::string &hash) {
+		std::string r = "  12|07/21/2021|18:11| " + hash + " | a.txt";
+		return r + std::string(120 - r.size(), ' ');
+	};
+	auto titled = [&](const std::string &algorithm, const std::string &hash) {
+		std::string listing = hash_listing({ record(hash) });
+		return "rowsift-list 1.0 listing, " + algorithm + ", path width 30, taken"
+		    " 2026-01-02 03:04:05 UTC, of /srv" + listing.substr(listing.find("\r\n"));
+	};
+	dir.write("md5.txt", titled("md5", std::string(32, 'a')));
+	dir.write("sha.txt", titled("sha256", std::string(64, 'a')));
+	dir.write("md5b.txt", titled("md5", std::string(32, 'b')));
+	dir.write("short.txt", hash_listing({ record(std::string(32, 'a')) }));
+	dir.write("long.txt", hash_listing({ record(std::string(64, 'a')) }));
+	const std::string refused = "\nmd5.txt holds md5 hashes and sha.txt sha256 hashes: they can't"
+	    " be compared\nList the files of sha.txt again with rowsift-list --like md5.txt\n";
+	for (const char *option : { "-1", "-c", "-h" }) {
+		RunResult r = run_rowsift(dir.path, { "md5.txt", "sha.txt", option });
+		EXPECT_EQ(r.status, 1);
+		ASSERT_GE(r.err.size(), refused.size());
+		EXPECT_EQ(r.err.substr(r.err.size() - refused.size()), refused);
+		EXPECT_EQ(r.out, "\nInput file #1:   md5.txt  1 records\n");
+	}
+	RunResult r = run_rowsift(dir.path, { "short.txt", "long.txt", "-c" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_NE(r.err.find("\nshort.txt holds 32-digit hashes and long.txt sha256 hashes: they"
+	    " can't be compared\n"), std::string::npos) << r.err;
+	// Without titles the default report compares whole records, whatever
+	// they hold; one algorithm compares under every option.
+	EXPECT_EQ(run_rowsift(dir.path, { "short.txt", "long.txt" }).status, 0);
+	for (const char *option : { "-1", "-c", "-h" })
+		EXPECT_EQ(run_rowsift(dir.path, { "md5.txt", "md5b.txt", option }).status, 0);
+}

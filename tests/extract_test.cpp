@@ -143,10 +143,61 @@ TEST(Extract, DataEndsAtTrailerShortLineOrEmptyLineAfterARecord)
 	EXPECT_EQ(extract("----- BEGIN\r\n123456\r\n654321").listing.count, 2u);
 }
 
+// Where the data ends short of a "----- END" line, what follows up to one
+// is looked at: lines of the record length there are records the data
+// lost, and without one at all the listing may be cut short.
+TEST(Extract, WhatFollowsTheEndOfTheData)
+{
+	struct Case {
+		std::string bytes;
+		uint64_t records, past_the_end, data_end_line;
+		bool trailer_found;
+	} cases[] = {
+		{ crlf({ "----- BEGIN", "123456", "123456", "----- END", "123456" }), 2, 0, 0, true },
+		// One stray empty line; a line of another length is no record.
+		{ crlf({ "----- BEGIN", "123456", "", "123456", "1234567", "123456", "----- END",
+		    "123456" }), 1, 2, 3, true },
+		{ crlf({ "----- BEGIN", "123456", "12345", "123456" }), 1, 1, 3, false },
+		{ "----- BEGIN\r\n123456\r\n654321", 2, 0, 0, false },
+		// A second CR in every line end: every record follows an empty line,
+		// the first at the data's start.
+		{ "----- BEGIN\r\r\n123456\r\r\n654321\r\r\n----- END\r\r\n", 0, 2, 2, true },
+	};
+	for (const Case &c : cases) {
+		Loaded l = extract(c.bytes);
+		EXPECT_EQ(l.listing.count, c.records) << c.bytes;
+		EXPECT_EQ(l.listing.past_the_end, c.past_the_end) << c.bytes;
+		EXPECT_EQ(l.listing.data_end_line, c.data_end_line) << c.bytes;
+		EXPECT_EQ(l.listing.trailer_found, c.trailer_found) << c.bytes;
+	}
+}
+
+// The listing of an empty directory takes the record length of the other
+// listing, or none when it is loaded first.
+TEST(Extract, ListingWithoutDataLinesTakesTheOtherRecordLength)
+{
+	for (const std::string &bytes : { crlf({ "title", "----- BEGIN", "  PATH  ", "----- END" }),
+	    crlf({ "title", "----- BEGIN", "  PATH  " }) }) {
+		Loaded first = extract(bytes);
+		EXPECT_EQ(first.listing.record_length, 0);
+		Loaded l;
+		l.listing = empty_listing(2);
+		l.buffer.assign(bytes.begin(), bytes.end());
+		l.buffer.resize(bytes.size() + 1024);
+		l.listing.buffer = l.buffer.data();
+		extract_records(l.listing, bytes.size(), 60);
+		EXPECT_EQ(l.listing.record_length, 60);
+		EXPECT_EQ(l.listing.count, 0u);
+	}
+}
+
 TEST(Extract, LineEndsOfEveryKind)
 {
 	Loaded lf = extract("----- BEGIN\n123456\n654321\n");
 	EXPECT_EQ(lf.records(), (std::vector<std::string>{ "123456", "654321" }));
+	// Two LFs are two line ends: the empty line between ends the data.
+	Loaded lf_empty = extract("----- BEGIN\n123456\n\n654321\n");
+	EXPECT_EQ(lf_empty.records(), (std::vector<std::string>{ "123456" }));
 	Loaded cr = extract("----- BEGIN\r123456\r654321\r");
 	EXPECT_EQ(cr.records(), (std::vector<std::string>{ "123456", "654321" }));
 	Loaded nul = extract(std::string("----- BEGIN\r\n123456\0" "654321\r\n", 28));
@@ -234,12 +285,18 @@ TEST(Extract, TwoHalvesFindWhatOneScanFinds)
 				data += "----- END\r\n";
 			if (trial == 1 && near_middle && kind == 9)
 				data += "----- END\r\n";
+			if (trial == 2 && i == 60000)
+				data += "\r\n";
 		}
 		Loaded one = extract(data, false, 4, false);
 		Loaded two = extract(data, false, 4, true);
 		ASSERT_EQ(one.records(), two.records()) << "trial " << trial;
 		ASSERT_EQ(one.listing.passed_over, two.listing.passed_over) << "trial " << trial;
 		ASSERT_EQ(one.listing.first_passed_over_line, two.listing.first_passed_over_line);
+		// Where the data ended, and what follows it.
+		ASSERT_EQ(one.listing.past_the_end, two.listing.past_the_end) << "trial " << trial;
+		ASSERT_EQ(one.listing.data_end_line, two.listing.data_end_line) << "trial " << trial;
+		ASSERT_EQ(one.listing.trailer_found, two.listing.trailer_found) << "trial " << trial;
 	}
 }
 

@@ -122,7 +122,8 @@ struct FullDiskRun : testing::Test {
 
 } // namespace
 
-TEST_F(FullDiskRun, OutputFileFailsAtItsClose)
+// The records wait in the stream's buffer until it is closed.
+TEST_F(FullDiskRun, OutputFileFailsAtItsLastFlush)
 {
 	on_full_disk("out.txt");
 	RunResult r = run();
@@ -208,6 +209,21 @@ TEST(FaultRun, OutputFileWhereNothingCanBeCreated)
 	}
 }
 
+TEST(FaultRun, OutputFileWhoseCloseFails)
+{
+	TempDir dir;
+	dir.write("a.txt", hash_listing({ rec_a, rec_b }));
+	dir.write("b.txt", hash_listing({ rec_b, rec_c }));
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "out.txt" },
+	    { "LD_PRELOAD=" FAIL_CLOSE_SHIM, "FAIL_CLOSE_NAME=out.txt",
+	    "ASAN_OPTIONS=verify_asan_link_order=0" });
+	EXPECT_EQ(r.status, 1);
+	std::string failure = "\nCan't write output file " + dir.file("out.txt") + "\n";
+	ASSERT_GE(r.err.size(), failure.size());
+	EXPECT_EQ(r.err.substr(r.err.size() - failure.size()), failure);
+	EXPECT_EQ(count_of(r.err, "Can't write"), 1u);
+}
+
 TEST(FaultRun, LinesOf100000Characters)
 {
 	TempDir dir;
@@ -225,28 +241,88 @@ TEST(FaultRun, LinesOf100000Characters)
 	}
 }
 
-TEST(FaultRun, BinaryDataEndsWithAResultOrAMessage)
+namespace {
+
+// Whether text stands in the file between line ends (CR, LF or a zero
+// byte) or the file's ends.
+bool
+is_line_of(const std::string &file, const std::string &text)
+{
+	static const std::string line_ends("\r\n\0", 3);
+	for (size_t at = file.find(text); at != std::string::npos; at = file.find(text, at + 1)) {
+		size_t after = at + text.size();
+		if ((at == 0 || line_ends.find(file[at - 1]) != std::string::npos) &&
+		    (after == file.size() || line_ends.find(file[after]) != std::string::npos))
+			return true;
+	}
+	return false;
+}
+
+// A result that holds together: each record reported is a whole line of
+// the file it was found in, and the total counts them.
+void
+expect_records_from_their_files(const RunResult &r, const TempDir &dir)
+{
+	const std::string heading = "\nFound the following entry in ";
+	long reported = 0;
+	for (size_t at = r.out.find(heading); at != std::string::npos; at = r.out.find(heading, at + 1)) {
+		size_t name = at + heading.size();
+		size_t record = r.out.find('\n', name) + 1;
+		std::string file = dir.read(r.out.substr(name, r.out.find(" not in ", name) - name));
+		std::string text = r.out.substr(record, r.out.find('\n', record) - record);
+		EXPECT_TRUE(is_line_of(file, text)) << text;
+		reported++;
+	}
+	EXPECT_NE(r.out.find(format("\n\nFound %ld mismatches\n", reported)), std::string::npos) << r.out;
+}
+
+} // namespace
+
+// Lines of 30 bytes of any value but the line ends, ended by CR LF, LF or
+// CR, among them lines of another length and zero bytes; b.txt lacks some
+// of a.txt's lines and has others changed.
+TEST(FaultRun, BinaryDataEndsWithAResultThatHoldsTogetherOrAMessage)
 {
 	TempDir dir;
 	std::mt19937 rng(6);
 	const std::vector<std::vector<std::string>> option_sets = { {}, { "-x" }, { "-h" },
 	    { "-x", "-h", "-i" }, { "-x", "-d", "7", "-l", "3" } };
+	const char *const ends[] = { "\r\n", "\n", "\r" };
 	for (int round = 0; round < 10; round++) {
-		std::string bytes;
-		for (size_t n = rng() % 20000; n > 0; n--)
-			bytes += char(rng() % 8 ? "\r\n\0 -|aA0"[rng() % 9] : char(rng()));
-		// Half the rounds put the bytes after a proper header.
-		dir.write("a.txt", round % 2 ? "t\r\n----- BEGIN\r\n  PATH  \r\n" + bytes : bytes);
-		dir.write("b.txt", bytes.substr(bytes.size() / 3));
+		std::string a, b;
+		for (size_t n = 300 + rng() % 300; n > 0; n--) {
+			std::string line(rng() % 20 ? 30 : rng() % 40, ' ');
+			for (char &c : line) {
+				do
+					c = char(rng() % 4 ? "aA0 |-"[rng() % 6] : rng());
+				while (c == '\r' || c == '\n' || (c == '\0' && rng() % 50));
+			}
+			line += ends[rng() % 3];
+			a += line;
+			if (rng() % 10 == 0)
+				line[rng() % line.size()] ^= 1;
+			if (rng() % 10)
+				b += line;
+		}
+		// Half the rounds put the lines after a proper header.
+		std::string header = round % 2 ? "t\r\n----- BEGIN\r\n  PATH  \r\n" : "";
+		dir.write("a.txt", header + a);
+		dir.write("b.txt", header + b);
 		for (const std::vector<std::string> &options : option_sets) {
-			std::vector<std::string> args = { "a.txt", "b.txt" };
-			args.insert(args.end(), options.begin(), options.end());
-			RunResult r = run_rowsift(dir.path, args);
-			ASSERT_TRUE(r.status == 0 || r.status == 1) << "round " << round << ": " << r.status;
-			if (r.status == 0)
-				EXPECT_NE(r.out.find(" mismatches\n"), std::string::npos);
-			else
-				EXPECT_TRUE(!r.err.empty() && r.err.back() == '\n') << "round " << round;
+			for (const std::string second : { "b.txt", "a.txt" }) {
+				std::vector<std::string> args = { "a.txt", second };
+				args.insert(args.end(), options.begin(), options.end());
+				RunResult r = run_rowsift(dir.path, args);
+				ASSERT_TRUE(r.status == 0 || r.status == 1) << "round " << round << ": " << r.status;
+				if (r.status == 0)
+					expect_records_from_their_files(r, dir);
+				else
+					EXPECT_TRUE(!r.err.empty() && r.err.back() == '\n') << "round " << round;
+				// A listing holds every record of itself.
+				if (r.status == 0 && second == "a.txt") {
+					EXPECT_NE(r.out.find("\n\nFound 0 mismatches\n"), std::string::npos) << r.out;
+				}
+			}
 		}
 	}
 }
@@ -274,9 +350,25 @@ TEST(FaultRun, HugeNumbersAndHundredsOfOptionLetters)
 	EXPECT_EQ(r.out, whole.out);
 }
 
-// Whatever the address space allows, a run ends with its result or a
-// message and status 1, never by a signal, and the log keeps its header.
-TEST_F(MemoryRun, EveryLimitEndsWithAResultOrAMessage)
+namespace {
+
+// Whether a failed run said that memory ran out, as its last words.
+bool
+ends_with_memory_message(const std::string &err)
+{
+	for (const std::string &words : { std::string("rerun program\n"),
+	    std::string("Buffer Allocation Failed\n") })
+		if (err.size() >= words.size() && err.compare(err.size() - words.size(), words.size(), words) == 0)
+			return true;
+	return false;
+}
+
+} // namespace
+
+// Whatever the address space allows, a run ends with the result it gives
+// without a limit, or with a memory message and status 1, never by a
+// signal, and the log keeps its header.
+TEST_F(MemoryRun, EveryLimitEndsWithTheResultOrAMemoryMessage)
 {
 	std::vector<std::string> small, large;
 	for (int i = 0; i < 20; i++)
@@ -297,12 +389,27 @@ TEST_F(MemoryRun, EveryLimitEndsWithAResultOrAMessage)
 			std::vector<std::string> run_args = { "a.txt", "b.txt" };
 			if (to_file)
 				run_args.insert(run_args.end(), { "-o", "out.txt" });
+			// The output file is appended to: each run starts without it.
+			unlink(dir.file("out.txt").c_str());
+			RunResult whole = run_rowsift(dir.path, run_args);
+			std::string whole_file = to_file ? dir.read("out.txt") : "";
 			for (unsigned long limit = walk.from; limit <= walk.to; limit += walk.step) {
+				unlink(dir.file("out.txt").c_str());
 				unlink(dir.file("out.txt.log").c_str());
 				RunResult r = run_rowsift_limited(dir.path, run_args, limit);
 				// 127: the program could not even be started.
 				ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 127)
 				    << "limit " << limit << ", status " << r.status << "\n" << r.err;
+				if (r.status == 0) {
+					EXPECT_EQ(r.out, whole.out) << "limit " << limit;
+					EXPECT_EQ(r.err, whole.err) << "limit " << limit;
+					if (to_file) {
+						EXPECT_EQ(dir.read("out.txt"), whole_file) << "limit " << limit;
+					}
+				} else if (r.status == 1) {
+					EXPECT_TRUE(ends_with_memory_message(r.err)) << "limit " << limit << "\n" << r.err;
+					EXPECT_EQ(r.out.find("mismatches"), std::string::npos) << "limit " << limit;
+				}
 				// A log that memory ran out for before its header was
 				// written is empty; any other keeps its header.
 				std::string log = to_file && dir.exists("out.txt.log") ?
@@ -315,9 +422,9 @@ TEST_F(MemoryRun, EveryLimitEndsWithAResultOrAMessage)
 	}
 }
 
-// A listing written to while it is compared: the run is held in its second
-// pass by a full stderr pipe, the file changes, and the run may not end
-// with a result.
+// A listing written to while it is compared: the run is stopped while it
+// loads listing 2, the file changes, and the run may report nothing from
+// it.
 struct ChangingInput : testing::Test {
 	TempDir dir;
 	std::string a_text;
@@ -331,18 +438,20 @@ struct ChangingInput : testing::Test {
 		records.erase(records.begin() + 5);
 		dir.write("b.txt", hash_listing(records));
 	}
-	// Runs the comparison, holding it once listing 2 loads, and changes
+	// Runs the comparison, stopping it once listing 2 loads, and changes
 	// a.txt meanwhile.
 	RunResult run_changing(void (*change)(const std::string &path, const std::string &text))
 	{
 		HeldRun run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
 		read_until(run, "Processing b.txt");
+		kill(run.pid, SIGSTOP);
 		change(dir.file("a.txt"), a_text);
+		kill(run.pid, SIGCONT);
 		return finish_held_run(run);
 	}
 };
 
-TEST_F(ChangingInput, RewrittenInPlaceIsNoResult)
+TEST_F(ChangingInput, RewrittenInPlaceGivesNoRecordAndNoResult)
 {
 	RunResult r = run_changing([](const std::string &path, const std::string &text) {
 		// The same file with one byte more near its start, same size.
@@ -355,6 +464,7 @@ TEST_F(ChangingInput, RewrittenInPlaceIsNoResult)
 	const std::string message = "\nInput file a.txt changed while it was compared\n";
 	EXPECT_EQ(r.err.substr(r.err.size() - message.size()), message);
 	EXPECT_EQ(r.out.find("Found"), std::string::npos) << r.out;
+	EXPECT_EQ(dir.read("out.txt"), "");
 	std::string log = dir.read("out.txt.log");
 	EXPECT_NE(log.find(message), std::string::npos) << log;
 	EXPECT_EQ(log.find(closing), std::string::npos) << log;
@@ -392,6 +502,27 @@ TEST_F(StoppedRun, TermAfterTheRecordsKeepsThemAndTheLog)
 	EXPECT_EQ(log.rfind(log_opening, 0), 0u) << log;
 	EXPECT_NE(log.find(" *****  Comparing records in 2 not in 1"), std::string::npos) << log;
 	EXPECT_EQ(log.find(closing), std::string::npos) << log;
+}
+
+TEST_F(StoppedRun, FirstOfTwoSignalsIsTheOneTheRunEndsBy)
+{
+	HeldRun run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
+	read_until(run, "Compare file records in 1 not in 2");
+	read_until(run, "Processed    500");
+	kill(run.pid, SIGINT);
+	wait_until_handled(run, SIGINT);
+	kill(run.pid, SIGTERM);
+	EXPECT_EQ(finish_held_run(run).status, 128 + SIGINT);
+
+	// Both pending at once, as when the run was stopped: the handler of
+	// the one taken first is not cut into by the other.
+	run = start_held_run(dir.path, { "a.txt", "b.txt", "-o", "out.txt" });
+	read_until(run, "Processed    500");
+	kill(run.pid, SIGSTOP);
+	kill(run.pid, SIGINT);
+	kill(run.pid, SIGTERM);
+	kill(run.pid, SIGCONT);
+	EXPECT_EQ(finish_held_run(run).status, 128 + SIGINT);
 }
 
 TEST_F(StoppedRun, InterruptWhileLoadingKeepsWhatTheLogWasGiven)

@@ -13,6 +13,7 @@
 
 #include "compare/key_sort.h"
 #include "compare/match.h"
+#include "compare/placement.h"
 #include "compare/report.h"
 #include "bytes.h"
 #include "run_state.h"
@@ -207,6 +208,26 @@ with_zero_bytes(std::vector<std::string> records)
 	return records;
 }
 
+namespace {
+
+// count_between on records already sorted, against the place of each of
+// the others after the sorted records that compare equal to it.
+void
+expect_counts_between(const Records &sorted, const Records &others)
+{
+	std::vector<uint64_t> counts(sorted.entries.size() + 1);
+	count_between(sorted.entries.data(), sorted.entries.size(), others.entries.data(),
+	    others.entries.size(), sort_field(current), counts.data());
+	std::vector<uint64_t> expected(sorted.entries.size() + 1, 0);
+	for (char *o : others.entries)
+		expected[size_t(std::upper_bound(sorted.entries.begin(), sorted.entries.end(), o,
+		    [](const char *a, const char *b) { return compare_for_sort(a, b) < 0; }) -
+		    sorted.entries.begin())]++;
+	EXPECT_EQ(counts, expected);
+}
+
+} // namespace
+
 TEST(KeySort, CountsTheRecordsBetweenSortedOnes)
 {
 	std::mt19937 draw(5);
@@ -218,16 +239,16 @@ TEST(KeySort, CountsTheRecordsBetweenSortedOnes)
 		Records sorted(with_zero_bytes(random_records(draw, size.sorted, size.c.length)));
 		Records others(with_zero_bytes(random_records(draw, size.others, size.c.length)));
 		sort_records(sorted.entries.data(), size.sorted, sort_field(current));
-		std::vector<uint64_t> counts(size.sorted + 1);
-		count_between(sorted.entries.data(), size.sorted, others.entries.data(), size.others,
-		    sort_field(current), counts.data());
-		std::vector<uint64_t> expected(size.sorted + 1, 0);
-		for (char *o : others.entries)
-			expected[size_t(std::upper_bound(sorted.entries.begin(), sorted.entries.end(), o,
-			    [](const char *a, const char *b) { return compare_for_sort(a, b) < 0; }) -
-			    sorted.entries.begin())]++;
-		EXPECT_EQ(counts, expected);
+		expect_counts_between(sorted, others);
 	}
+	use_case({ 17, 0, 17, true });
+	// Sharing its first sixteen bytes with the first sorted record, and
+	// before it by the byte after them.
+	expect_counts_between(Records({ "0123456789abcdefb", "0123456789abcdefc" }),
+	    Records({ "0123456789abcdefa" }));
+	// A key whose last bytes are all ones, beside others after it.
+	expect_counts_between(Records({ "AAAAAAAAAAAAAA\xff\xffx" }),
+	    Records({ "AAAAAAAAAAAAAA\xff\xffy", "BAAAAAAAAAAAAAAAA" }));
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "run_helper.h"
@@ -47,6 +48,33 @@ RunResult
 run_list(const TempDir &dir, const std::vector<std::string> &args, uid_t uid = 0)
 {
 	return run_program(dir.path, list_binary, args, uid);
+}
+
+// A run with the test hooks loaded and set by `hooks` (LIST_HOOK_...=...,
+// see tests/shims/list_hooks.c).
+RunResult
+run_hooked(const TempDir &dir, const std::vector<std::string> &hooks, const std::vector<std::string> &args)
+{
+	std::vector<std::string> env_args = { "LD_PRELOAD=" LIST_HOOKS_LIBRARY,
+		// The sanitizers' runtime would otherwise refuse to come second.
+		"ASAN_OPTIONS=verify_asan_link_order=0" };
+	env_args.insert(env_args.end(), hooks.begin(), hooks.end());
+	env_args.push_back(list_binary);
+	env_args.insert(env_args.end(), args.begin(), args.end());
+	return run_program(dir.path, "/usr/bin/env", env_args);
+}
+
+RunResult
+run_shell(const TempDir &dir, const std::string &command)
+{
+	return run_program(dir.path, "/bin/sh", { "-c", command });
+}
+
+// The names in dir, hidden ones included, one a line.
+std::string
+names_in(const TempDir &dir, const std::string &sub = ".")
+{
+	return run_shell(dir, "ls -A " + sub).out;
 }
 
 std::vector<std::string>
@@ -325,6 +353,15 @@ TEST(ListRun, ExcludePatternsMatchANameOrTheWholePath)
 		paths.push_back(path_of(record));
 	EXPECT_EQ(paths, std::vector<std::string>({ "docs/a|b.txt", "docs/na\xc3\xafve.txt", "empty",
 	    "exact/" + std::string(34, 'e'), "one" }));
+
+	// A pattern ending in a slash matches directories only.
+	r = run_list(dir, { "-q", "-w", "40", "-e", "docs/", "-e", "one/", "-e", "big/*/", "-e", "sk*/deep/", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	paths.clear();
+	for (const std::string &record : records_of(r.out))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "big/three.bin", "empty", "exact/" + std::string(34, 'e'),
+	    "one", "skip/keep.txt" }));
 }
 
 TEST(ListRun, BothThreadsGiveWhatOneThreadGives)
@@ -461,4 +498,208 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	EXPECT_EQ(dir.read("changes.txt").find("removed"), std::string::npos);
 	EXPECT_NE(dir.read("changes.txt.log").find("1 changed, 4 moved, 1 added, 0 removed, 1 touched\n"),
 	    std::string::npos);
+}
+
+// The hooks change the file at the start of each of its first TIMES reads
+// (each pass opens it anew), so that a pass sees the file change under it.
+TEST(ListRun, AFileThatChangesOrFailsWhileReadGetsNoHashOfAnotherState)
+{
+	TempDir dir;
+	auto record_after = [&](const std::string &times, const std::string &command) {
+		make_file(dir, "tree/f", "0123456789", base_time);
+		RunResult r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_TIMES=" + times,
+		    "LIST_HOOK_COMMAND=" + command }, { "-q", "-j", "1", "-w", "10", "tree" });
+		std::vector<std::string> records = records_of(r.out);
+		EXPECT_EQ(records.size(), 1u) << r.out;
+		return std::make_pair(r, records.empty() ? "" : records[0]);
+	};
+	// Changed once: read again, and the record holds the size and hash of
+	// the file as it now is.
+	for (const std::string command : { "printf more >> tree/f", "truncate -s 4 tree/f" }) {
+		auto [r, record] = record_after("1", command);
+		EXPECT_EQ(r.status, 0) << command << ": " << r.err;
+		EXPECT_EQ(r.err, "");
+		struct stat st;
+		stat(dir.file("tree/f").c_str(), &st);
+		EXPECT_EQ(record.substr(0, 19), format("%19lld", (long long)st.st_size)) << command;
+		EXPECT_EQ(hash_of(record), tool_hash("md5sum", dir.file("tree/f"))) << command;
+	}
+	// Changed at every read: no hash, a message and status 1.
+	auto [r, record] = record_after("2", "printf more >> tree/f");
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/f: changed while it was read\n");
+	EXPECT_EQ(hash_of(record), "00000000" + std::string(24, '?'));
+
+	// A read that fails the same way.
+	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_ERROR=5" }, { "-q", "-w", "10", "tree" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/f: Input/output error\n");
+	ASSERT_EQ(records_of(r.out).size(), 1u);
+	EXPECT_EQ(hash_of(records_of(r.out)[0]), "00000000" + std::string(24, '?'));
+}
+
+// With one thread the walk ends before the first file is hashed: "first"
+// is hashed before "b/second", and its read swaps directory b for a link
+// that leads out of the tree.  Both with openat2 and without it.
+TEST(ListRun, NoFileIsReadThroughALinkThatTookADirectorysPlace)
+{
+	for (const bool with_openat2 : { true, false }) {
+		TempDir dir;
+		make_file(dir, "tree/first", "first\n", base_time);
+		make_file(dir, "tree/b/second", "second\n", base_time);
+		make_file(dir, "outside/second", "outside\n", base_time);
+		std::vector<std::string> hooks = { "LIST_HOOK_FILE=tree/first",
+			"LIST_HOOK_COMMAND=mv tree/b tree/b.away && ln -s ../outside tree/b" };
+		if (!with_openat2)
+			hooks.push_back("LIST_HOOK_NO_OPENAT2=1");
+		RunResult r = run_hooked(dir, hooks, { "-q", "-j", "1", "-w", "10", "tree" });
+		ASSERT_TRUE(dir.exists("tree/b.away")) << "the hook did not run";
+		EXPECT_EQ(r.status, 1) << with_openat2;
+		EXPECT_EQ(r.err, "rowsift-list: tree/b/second: a symbolic link now stands in its path\n");
+		std::vector<std::string> records = records_of(r.out);
+		ASSERT_EQ(records.size(), 2u) << r.out;
+		EXPECT_EQ(hash_of(records[0]), "00000000" + std::string(24, '?')) << with_openat2;
+	}
+}
+
+TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
+{
+	TempDir dir;
+	make_file(dir, "tree/a", "a", base_time);
+	const std::string refused_by_name[] = { "fifo", "directory", "device" };
+	mkfifo(dir.file("fifo").c_str(), 0644);
+	mkdir(dir.file("directory").c_str(), 0755);
+	bool device = mknod(dir.file("device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+	for (const std::string &name : refused_by_name) {
+		if (name == "device" && !device)
+			continue;
+		struct stat before;
+		lstat(dir.file(name).c_str(), &before);
+		RunResult r = run_list(dir, { "-q", "-o", name, "tree" });
+		EXPECT_EQ(r.status, 2) << name;
+		EXPECT_NE(r.err.find("rowsift-list: " + name + ": "), std::string::npos) << r.err;
+		struct stat after;
+		lstat(dir.file(name).c_str(), &after);
+		EXPECT_EQ(after.st_mode, before.st_mode) << name;
+		EXPECT_EQ(after.st_ino, before.st_ino) << name;
+	}
+	// A link leads to the file replaced, a dangling one to the file made,
+	// and stays a link.
+	make_file(dir, "real/old.txt", "old", base_time);
+	symlink("real/old.txt", dir.file("link").c_str());
+	symlink("../real/new.txt", dir.file("tree/dangling").c_str());
+	symlink("fifo", dir.file("to-fifo").c_str());
+	ASSERT_EQ(run_list(dir, { "-q", "-o", "link", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "-q", "-o", "tree/dangling", "tree" }).status, 0);
+	EXPECT_EQ(run_list(dir, { "-q", "-o", "to-fifo", "tree" }).status, 2);
+	EXPECT_EQ(records_of(dir.read("real/old.txt")).size(), 1u);
+	EXPECT_EQ(records_of(dir.read("real/new.txt")).size(), 1u);
+	char text[64] = "";
+	EXPECT_EQ(readlink(dir.file("link").c_str(), text, sizeof text), 12);
+	EXPECT_EQ(names_in(dir, "real"), "new.txt\nold.txt\n");
+
+	// A file with another link is refused, both left as they were.
+	make_file(dir, "one.txt", "kept", base_time);
+	link(dir.file("one.txt").c_str(), dir.file("two.txt").c_str());
+	RunResult r = run_list(dir, { "-q", "-o", "one.txt", "tree" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: one.txt: has 2 links; a listing replaces only a file with one\n");
+	EXPECT_EQ(dir.read("one.txt"), "kept");
+	EXPECT_EQ(dir.read("two.txt"), "kept");
+
+	// A name of 250 bytes: its hidden name is cut to fit.
+	std::string long_name(250, 'n');
+	r = run_list(dir, { "-q", "-o", long_name, "tree" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(records_of(dir.read(long_name)).size(), 1u);
+	EXPECT_EQ(count_of(names_in(dir), ".nnn"), 0u);
+}
+
+// Every way a run can end before its listing is complete removes the
+// hidden temporary file, and a failed write is status 2.
+TEST(ListRun, FailedOrEndedRunsLeaveNoTemporaryFile)
+{
+	TempDir dir;
+	for (int i = 0; i < 40; i++)
+		make_file(dir, format("tree/file%02d", i), "x", base_time);
+	RunResult r = run_shell(dir, list_binary + " -q tree > /dev/full");
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: standard output: No space left on device\n");
+
+	// Past the file size limit (of 1024 bytes at most, the listing
+	// has more than 8000).
+	r = run_shell(dir, "ulimit -f 2 && " + list_binary + " -q -o list.txt tree");
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: list.txt: File too large\n");
+	EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u);
+
+	for (const std::string signal : { "USR1", "USR2", "ALRM", "QUIT", "TERM" }) {
+		r = run_hooked(dir, { "LIST_HOOK_FILE=tree/file00", "LIST_HOOK_COMMAND=kill -" + signal + " $PPID" },
+		    { "-q", "-j", "1", "-o", "list.txt", "tree" });
+		EXPECT_GT(r.status, 128) << signal;
+		EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u) << signal;
+	}
+}
+
+// Closed, stdout and stderr would be the first files opened: the root
+// and the listing.  A read that fails writes a message during the run.
+TEST(ListRun, MessagesNeverLandInTheListingWhenTheConsoleIsClosed)
+{
+	TempDir dir;
+	make_tree(dir);
+	RunResult r = run_shell(dir, "LD_PRELOAD=" LIST_HOOKS_LIBRARY " ASAN_OPTIONS=verify_asan_link_order=0"
+	    " LIST_HOOK_FILE=tree/one LIST_HOOK_ERROR=5 " + list_binary + " -w 40 -e cache -o list.txt tree >&- 2>&-");
+	EXPECT_EQ(r.status, 1);
+	std::string listing = dir.read("list.txt");
+	EXPECT_EQ(listing.find("rowsift-list:"), std::string::npos) << listing;
+	EXPECT_EQ(records_of(listing).size(), tree_paths.size());
+}
+
+TEST(ListRun, EachDirectoryIsListedOnce)
+{
+	TempDir dir;
+	make_tree(dir);
+	symlink("tree", dir.file("link-to-tree").c_str());
+	RunResult once = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	ASSERT_EQ(once.status, 0);
+	for (const std::string &again : { std::string("./tree"), std::string("link-to-tree"), dir.file("tree") }) {
+		RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree", again });
+		EXPECT_EQ(r.status, 0) << again;
+		EXPECT_EQ(r.err, "rowsift-list: " + again + ": the same directory as tree; listed once\n");
+		EXPECT_EQ(records_of(r.out), records_of(once.out)) << again;
+	}
+	// A root inside another, and a directory reached twice.
+	RunResult r = run_list(dir, { "-q", "-w", "60", "-e", "cache", "tree", "./tree/docs" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "rowsift-list: ./tree/docs: a directory listed already; passed over\n");
+	EXPECT_EQ(records_of(r.out).size(), tree_paths.size());
+	if (run_shell(dir, "mkdir tree/again && mount --bind tree/docs tree/again").status != 0)
+		return;
+	r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	run_shell(dir, "umount tree/again");
+	// Whichever of the two the walk meets first is listed.
+	std::string first = r.err.find("tree/docs") == std::string::npos ? "docs/" : "again/";
+	EXPECT_EQ(r.err, "rowsift-list: tree/" + std::string(first == "docs/" ? "again" : "docs") +
+	    ": a directory listed already; passed over\n");
+	std::vector<std::string> records = records_of(r.out);
+	EXPECT_EQ(records.size(), tree_paths.size());
+	EXPECT_EQ(count_of(r.out, " | " + first), 3u) << r.out;
+}
+
+// /proc/PID/pagemap says 0 bytes and holds hundreds of GiB.
+TEST(ListRun, KernelFileSystemsAreListedOnlyAsARoot)
+{
+	TempDir dir;
+	RunResult r = run_list(dir, { "-q", "-w", "200", "/proc/self" });
+	EXPECT_LE(r.status, 1) << r.err;
+	EXPECT_GT(records_of(r.out).size(), 10u);
+
+	make_file(dir, "tree/a", "a", base_time);
+	mkdir(dir.file("tree/proc").c_str(), 0755);
+	if (run_shell(dir, "mount -t proc proc tree/proc").status != 0)
+		GTEST_SKIP() << "this user can't mount /proc";
+	r = run_list(dir, { "-q", "-w", "200", "tree" });
+	run_shell(dir, "umount tree/proc");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(records_of(r.out).size(), 1u);
 }

@@ -125,3 +125,72 @@ TEST(LoaderRun, LinesOfAnotherLengthAreNoted)
 	EXPECT_EQ(plain.err.find("Note"), std::string::npos);
 	EXPECT_EQ(dir.read("plain.out.log").find("Note"), std::string::npos);
 }
+
+// A listing cut short, or holding records past the line its data ended
+// at, is compared as far as its data goes, with a note after the total;
+// the change report, which would call the lost files removed, refuses it.
+TEST(LoaderRun, ListingsCutShortOrWithRecordsPastTheirEndAreNoted)
+{
+	TempDir dir;
+	std::string a = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789ABCDEF | a.txt ";
+	std::string b = "  13  |07/21/2021|18:12| 1123456789ABCDEF0123456789ABCDEF | b.txt ";
+	std::string c = "  14  |07/21/2021|18:13| 2123456789ABCDEF0123456789ABCDEF | c.txt ";
+	std::string whole = hash_listing({ a, b, c });
+	std::string cut = whole.substr(0, whole.find(b));
+	std::string stray = hash_listing({ a, "", b, c });
+	dir.write("whole.txt", whole);
+	dir.write("cut.txt", cut);
+	dir.write("stray.txt", stray);
+	RunResult r = run_rowsift(dir.path, { "cut.txt", "stray.txt", "-o", "out.txt" });
+	EXPECT_EQ(r.status, 0);
+	const std::string notes = "\nNote: cut.txt has no \"----- END\" line; it may be cut short\n"
+	    "\nNote: 2 lines of the record length follow the end of the data in stray.txt"
+	    " (it ended at line 5)\n";
+	EXPECT_EQ(tail_of(r.err, notes.size()), notes);
+	EXPECT_NE(dir.read("out.txt.log").find(notes + "\n**********************************\n\n"),
+	    std::string::npos);
+	// A second CR in every line end reads as no records at all.
+	std::string doubled;
+	for (char ch : whole)
+		doubled += ch == '\r' ? std::string("\r\r") : std::string(1, ch);
+	dir.write("doubled.txt", doubled);
+	r = run_rowsift(dir.path, { "doubled.txt", "doubled.txt" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find("\nNote: 3 lines of the record length follow the end of the data"
+	    " in doubled.txt (it ended at line 6)\n"), std::string::npos);
+	// Lines without headers have no trailer to miss.
+	dir.write("plain.txt", a + "\r\n" + b + "\r\n");
+	EXPECT_EQ(run_rowsift(dir.path, { "plain.txt", "plain.txt", "-x" }).err.find("Note"),
+	    std::string::npos);
+
+	for (auto [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+	    { { "whole.txt", "cut.txt", "-c" },
+	    "\ncut.txt has no \"----- END\" line; it may be cut short\n" },
+	    { { "stray.txt", "whole.txt", "-c" },
+	    "\nstray.txt has 2 lines of the record length after its data ended at line 5\n" } }) {
+		r = run_rowsift(dir.path, args);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(tail_of(r.err, message.size()), message);
+	}
+}
+
+// The listing of an empty directory compares with any listing, first,
+// second or both.
+TEST(LoaderRun, ListingWithoutDataLinesComparesWithAny)
+{
+	TempDir dir;
+	std::string a = "  12  |07/21/2021|18:11| 0123456789ABCDEF0123456789ABCDEF | a.txt ";
+	dir.write("empty.txt", hash_listing({}));
+	dir.write("full.txt", hash_listing({ a }));
+	RunResult r = run_rowsift(dir.path, { "empty.txt", "full.txt" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "\nInput file #1:   empty.txt  0 records\nInput file #2:   full.txt  1 records\n\n"
+	    "\nFound the following entry in full.txt not in empty.txt\n" + a + "\n\n\nFound 1 mismatches\n");
+	r = run_rowsift(dir.path, { "full.txt", "empty.txt", "-c" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "\nInput file #1:   full.txt  1 records\nInput file #2:   empty.txt  0 records\n\n"
+	    "removed  a.txt\n\n0 changed, 0 moved, 0 added, 1 removed, 0 touched\n");
+	r = run_rowsift(dir.path, { "empty.txt", "empty.txt", "-h" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.out.find("\n\nFound 0 mismatches\n"), std::string::npos);
+}

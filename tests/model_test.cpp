@@ -3,7 +3,8 @@
 // has the same compare field, and the missing records are reported in the
 // order of their characters from the field start on.  Each case draws two
 // listings and a set of options from its own seed and runs the program on
-// them.
+// them.  The cases are dealt round the shards, one test each, so that
+// the test runner can run them side by side.
 //
 // Replay one case:  ROWSIFT_MODEL_SEED=<seed> ROWSIFT_MODEL_CASES=1 model_tests
 #include <gtest/gtest.h>
@@ -27,6 +28,10 @@ struct Case {
 	bool no_headers = false;
 	int start = 0, length = 0;
 	std::vector<std::string> args;
+	// Per listing: the record an empty line stands before (none: -1),
+	// and whether the "----- END" line is left out.
+	int empty_before[2] = { -1, -1 };
+	bool cut_short[2] = {};
 };
 
 // What the program should report: a failure, or the records missing from
@@ -37,6 +42,16 @@ struct Outcome {
 	std::vector<std::string> missing_first, missing_second;
 	int start = 0;		// of the field, where the report's order begins
 };
+
+// The records the program takes from a listing: those before a stray
+// empty line.
+std::vector<std::string>
+taken(const Case &c, int side)
+{
+	const std::vector<std::string> &all = side == 0 ? c.first : c.second;
+	int end = c.empty_before[side] < 0 ? int(all.size()) : c.empty_before[side];
+	return std::vector<std::string>(all.begin(), all.begin() + end);
+}
 
 bool
 is_hex(char c)
@@ -113,10 +128,14 @@ missing(const Case &c, const std::vector<std::string> &scanned,
 }
 
 Outcome
-model(const Case &c, int record_length)
+model(const Case &whole, int record_length)
 {
+	Case c = whole;
+	c.first = taken(whole, 0);
+	c.second = taken(whole, 1);
 	Outcome o;
 	int start = c.start, length = 0;
+	std::set<int> hash_lengths;
 	// Each listing with records fixes the field anew; the last one wins.
 	for (const std::vector<std::string> *l : { &c.first, &c.second }) {
 		if (l->empty())
@@ -129,6 +148,12 @@ model(const Case &c, int record_length)
 			o.fails = true;
 			return o;
 		}
+		hash_lengths.insert(length);
+	}
+	// Hashes of two lengths come from two algorithms.
+	if (c.hash && hash_lengths.size() > 1) {
+		o.fails = true;
+		return o;
 	}
 	if (!c.hash)
 		length = record_length - start;
@@ -254,6 +279,13 @@ random_case(unsigned seed, int record_length)
 		c.args.push_back("-l");
 		c.args.push_back(std::to_string(c.length));
 	}
+	// A stray empty line after a record, or no trailer.
+	const std::vector<std::string> *sides[2] = { &c.first, &c.second };
+	for (int i = 0; i < 2 && !c.no_headers; i++) {
+		if (sides[i]->size() > 1 && rng() % 8 == 0)
+			c.empty_before[i] = 1 + int(rng() % (sides[i]->size() - 1));
+		c.cut_short[i] = rng() % 8 == 0;
+	}
 	return c;
 }
 
@@ -361,14 +393,41 @@ walk_case(unsigned seed)
 	return c;
 }
 
+// The notes after the total: records past a stray empty line (which
+// stands on line 4 + its place: three header lines come first), and a
+// missing trailer.
+std::string
+expected_notes(const Case &c)
+{
+	std::string notes;
+	const char *names[2] = { "a.txt", "b.txt" };
+	for (int side = 0; side < 2; side++) {
+		size_t all = (side == 0 ? c.first : c.second).size();
+		size_t past = all - taken(c, side).size();
+		if (past == 1)
+			notes += format("\nNote: 1 line of the record length follows the end of the data"
+			    " in %s (it ended at line %d)\n", names[side], 4 + c.empty_before[side]);
+		else if (past > 1)
+			notes += format("\nNote: %zu lines of the record length follow the end of the data"
+			    " in %s (it ended at line %d)\n", past, names[side], 4 + c.empty_before[side]);
+		if (c.cut_short[side])
+			notes += format("\nNote: %s has no \"----- END\" line; it may be cut short\n",
+			    names[side]);
+	}
+	return notes;
+}
+
 // A listing whose trailer has the record length, so that an empty one
 // agrees with any other on the record length.
 std::string
-listing_text(const Case &c, const std::vector<std::string> &records, int record_length)
+listing_text(const Case &c, int side, int record_length)
 {
+	const std::vector<std::string> &records = side == 0 ? c.first : c.second;
 	std::string text = c.no_headers ? "" : "title\r\n----- BEGIN\r\n  SIZE  |  PATH  \r\n";
-	for (const std::string &r : records)
-		text += r + "\r\n";
+	for (size_t i = 0; i < records.size(); i++)
+		text += (int(i) == c.empty_before[side] ? "\r\n" : "") + records[i] + "\r\n";
+	if (c.cut_short[side])
+		return text;
 	std::string trailer = "----- END";
 	return text + trailer + std::string(size_t(record_length) - trailer.size(), ' ') + "\r\n";
 }
@@ -435,7 +494,9 @@ agrees_with_model(const Case &c, unsigned seed, const RunResult &run, int record
 	    run.status == 0 && complete &&
 	    same_report(c, got.missing_first, expected.missing_first, expected.start, record_length) &&
 	    same_report(c, got.missing_second, expected.missing_second, expected.start, record_length) &&
-	    size_t(total) == expected.missing_first.size() + expected.missing_second.size();
+	    size_t(total) == expected.missing_first.size() + expected.missing_second.size() &&
+	    run.err.find(expected_notes(c) + "\n*****") != std::string::npos &&
+	    count_of(run.err, "Note") == count_of(expected_notes(c), "Note");
 	if (!agrees) {
 		std::string out = run.out.size() > 4000 ? run.out.substr(0, 4000) + "...\n" : run.out;
 		ADD_FAILURE() << "seed " << seed << ": " << command_line(c) << ", "
@@ -447,25 +508,29 @@ agrees_with_model(const Case &c, unsigned seed, const RunResult &run, int record
 	return agrees;
 }
 
+const unsigned shards = 8;
+
+class Model : public testing::TestWithParam<unsigned> {};
+
 } // namespace
 
-TEST(Model, ProgramReportsWhatTheModelFindsMissing)
+TEST_P(Model, ProgramReportsWhatTheModelFindsMissing)
 {
 	unsigned first_seed = from_environment("ROWSIFT_MODEL_SEED", 1);
 	unsigned cases = from_environment("ROWSIFT_MODEL_CASES", 2000);
 	std::mt19937 probe;
 	const int record_length = int(random_record(probe).size());
 	TempDir dir;
-	for (unsigned seed = first_seed; seed < first_seed + cases; seed++) {
+	for (unsigned seed = first_seed + GetParam(); seed < first_seed + cases; seed += shards) {
 		Case c = random_case(seed, record_length);
-		dir.write("a.txt", listing_text(c, c.first, record_length));
-		dir.write("b.txt", listing_text(c, c.second, record_length));
+		dir.write("a.txt", listing_text(c, 0, record_length));
+		dir.write("b.txt", listing_text(c, 1, record_length));
 		if (!agrees_with_model(c, seed, run_rowsift(dir.path, c.args), record_length))
 			return;
 	}
 }
 
-TEST(Model, ListingsInOneOrderReportWhatTheModelFindsMissing)
+TEST(ModelInOneOrder, ReportsWhatTheModelFindsMissing)
 {
 	unsigned first_seed = from_environment("ROWSIFT_MODEL_SEED", 1);
 	unsigned cases = from_environment("ROWSIFT_MODEL_CASES", 30);
@@ -474,9 +539,11 @@ TEST(Model, ListingsInOneOrderReportWhatTheModelFindsMissing)
 	TempDir dir;
 	for (unsigned seed = first_seed; seed < first_seed + cases; seed++) {
 		Case c = walk_case(seed);
-		dir.write("a.txt", listing_text(c, c.first, record_length));
-		dir.write("b.txt", listing_text(c, c.second, record_length));
+		dir.write("a.txt", listing_text(c, 0, record_length));
+		dir.write("b.txt", listing_text(c, 1, record_length));
 		if (!agrees_with_model(c, seed, run_rowsift(dir.path, c.args), record_length))
 			return;
 	}
 }
+
+INSTANTIATE_TEST_SUITE_P(Shard, Model, testing::Range(0u, shards));

@@ -1,6 +1,8 @@
 // The output file, the log file beside it and the print command.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <regex>
 #include <sys/socket.h>
@@ -126,11 +128,54 @@ TEST_F(OutputRun, FilesThatCantBeOpened)
 	EXPECT_FALSE(dir.exists("newdir"));
 	EXPECT_FALSE(dir.exists("newdir.log"));
 
+	// A log file that can't be opened leaves no output file behind: one
+	// in the way, or a name one past the longest a file may have.
 	mkdir(dir.file("out.txt.log").c_str(), 0755);
 	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "./out.txt" });
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/out.txt.log\n");
-	EXPECT_TRUE(dir.exists("out.txt"));
+	EXPECT_FALSE(dir.exists("out.txt"));
+	std::string longest(NAME_MAX - 3, 'n');
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", longest });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/" + longest + ".log\n");
+	EXPECT_FALSE(dir.exists(longest));
+	// An output file that exists is kept as it was.
+	dir.write(longest, "kept\n");
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", longest });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(dir.read(longest), "kept\n");
+}
+
+// The output name is opened as the kernel resolves it: ".." after a link
+// is the parent of the link's target, as for any other program.  The
+// name shown stays the one made of the text.
+TEST_F(OutputRun, OutputNameThroughALinkIsOpenedWhereTheKernelFindsIt)
+{
+	ASSERT_EQ(system(("mkdir -p " + dir.file("real/sub")).c_str()), 0);
+	ASSERT_EQ(symlink("real/sub", dir.file("link").c_str()), 0);
+	RunResult r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "link/../out.txt" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_FALSE(dir.exists("out.txt"));
+	EXPECT_FALSE(dir.exists("out.txt.log"));
+	EXPECT_NE(dir.read("real/out.txt").find(rec_a), std::string::npos);
+	EXPECT_NE(dir.read("real/out.txt.log").find("Input file #1:   a.txt  2 records\n"),
+	    std::string::npos);
+	mkdir(dir.file("real/out2.txt.log").c_str(), 0755);
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "link/../out2.txt" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/out2.txt.log\n");
+	// The print program is handed the file written.
+	ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+	dir.write("bin/print", "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$PRINTED\"\n");
+	chmod(dir.file("bin/print").c_str(), 0755);
+	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-O", "link/../printed.txt" },
+	    { "PATH=" + dir.file("bin") + ":/usr/bin:/bin", "PRINTED=" + dir.file("printed") });
+	EXPECT_EQ(r.status, 0);
+	char *real = realpath(dir.file("real").c_str(), nullptr);
+	ASSERT_NE(real, nullptr);
+	EXPECT_EQ(dir.read("printed"), std::string(real) + "/printed.txt\n");
+	free(real);
 }
 
 TEST_F(OutputRun, OutputOptionWithoutAFileName)
@@ -324,7 +369,7 @@ TEST_F(OutputRun, OutputFileThatIsAListingAFifoOrASocketIsRefused)
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "\nCan't open output file " + dir.path + "/out.txt.log\n");
 	EXPECT_EQ(dir.read("out.txt.log"), listing);
-	EXPECT_EQ(dir.read("out.txt"), "");
+	EXPECT_FALSE(dir.exists("out.txt"));
 
 	ASSERT_EQ(symlink("/dev/null", dir.file("null").c_str()), 0);
 	r = run_rowsift(dir.path, { "a.txt", "b.txt", "-o", "null" });
@@ -353,4 +398,24 @@ TEST_F(OutputRun, OutputFileInADirectoryThatIsGone)
 		unlink(("/" + name).c_str());
 		unlink(("/" + name + ".log").c_str());
 	}
+}
+
+// A current directory longer than a path may be still takes the output
+// files: they are opened from it, not by their full names.
+TEST_F(OutputRun, OutputFileInADirectoryTooLongToName)
+{
+	RunResult r = run_adjusted(dir, { dir.file("a.txt"), dir.file("b.txt"), "-o", "out.txt" },
+	    [](const TempDir &) {
+		    std::string step(200, 'd');
+		    for (int depth = 0; depth < PATH_MAX / 200 + 1; depth++)
+			    if (mkdir(step.c_str(), 0755) != 0 || chdir(step.c_str()) != 0)
+				    _exit(127);
+	    });
+	EXPECT_EQ(r.status, 0) << r.err;
+	std::string found;
+	FILE *find = popen(("find '" + dir.path + "' -name out.txt -execdir cat {} ';'").c_str(), "r");
+	ASSERT_NE(find, nullptr);
+	found = read_rest(fileno(find));
+	pclose(find);
+	EXPECT_NE(found.find(rec_a), std::string::npos) << found;
 }

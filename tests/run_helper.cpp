@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <grp.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -206,6 +207,38 @@ read_until(HeldRun &run, const std::string &text)
 	while (run.err_text.find(text) == std::string::npos &&
 	    (got = read(run.err, buffer, sizeof buffer)) > 0)
 		run.err_text.append(buffer, size_t(got));
+}
+
+// A line of /proc/<pid>/status such as "State:", without its name; empty
+// once the process is gone.
+static std::string
+status_field(pid_t pid, const std::string &name)
+{
+	std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+	std::string line;
+	while (std::getline(status, line))
+		if (line.rfind(name, 0) == 0)
+			return line.substr(name.size());
+	return "";
+}
+
+void
+wait_until_handled(const HeldRun &run, int signal)
+{
+	// Taken off the pending set first; asleep again only after the
+	// handler has returned and the write was started again.
+	for (;;) {
+		std::string pending = status_field(run.pid, "ShdPnd:");
+		if (pending.empty() || !(std::stoull(pending, nullptr, 16) >> (signal - 1) & 1))
+			break;
+		sched_yield();
+	}
+	for (;;) {
+		std::string state = status_field(run.pid, "State:");
+		if (state.empty() || state[state.find_first_not_of(" \t")] == 'S')
+			break;
+		sched_yield();
+	}
 }
 
 RunResult

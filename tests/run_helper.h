@@ -52,6 +52,12 @@ HeldRun start_held_run(const std::string &dir, const std::vector<std::string> &a
 // Reads the run's stderr until it holds `text` (or ends).
 void read_until(HeldRun &run, const std::string &text);
 
+// Waits until the held run has taken `signal` and gone back to waiting on
+// its stderr: the signal's handler has run to its end.  Signals pending
+// together are handled last one first, so a test that needs an order
+// sends the next one only then.
+void wait_until_handled(const HeldRun &run, int signal);
+
 // Reads the rest of the run's stderr and waits for its end.
 RunResult finish_held_run(HeldRun &run);
 

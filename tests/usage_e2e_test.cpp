@@ -189,14 +189,17 @@ TEST(Usage, AnyOtherKeyAtEachWaitShowsAllPages)
 }
 
 // An arrow key sends Esc and more bytes at once: one key press that goes
-// on like any other, and whose other bytes pass no further wait.
+// on like any other, and whose other bytes pass no further wait.  With
+// Ctrl held it sends parameters too.
 TEST(Usage, ArrowKeyIsOneOrdinaryKeyPress)
 {
-	TerminalRun run;
-	start(run, {});
-	press_after(run, pages_with_prompts(1), arrow_up);
-	press_after(run, pages_with_prompts(2), esc);
-	EXPECT_EQ(finish(run), pages_with_prompts(2));
+	for (const std::string &key : { arrow_up, std::string("\x1b[1;5A") }) {
+		TerminalRun run;
+		start(run, {});
+		press_after(run, pages_with_prompts(1), key);
+		press_after(run, pages_with_prompts(2), esc);
+		EXPECT_EQ(finish(run), pages_with_prompts(2));
+	}
 }
 
 // Keys that arrive together, pasted or typed ahead, go on one page each;

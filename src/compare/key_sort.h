@@ -19,9 +19,19 @@ struct SortField {
 // end up in no particular order.  A large table is sorted on two threads.
 void sort_records(char **entries, size_t count, const SortField &field);
 
-// For a table sorted by sort_records: counts[t] receives how many of the
-// `others` sort before sorted[t] but not before sorted[t - 1] (counts[0]:
-// before sorted[0]; counts[count]: the rest).  counts has count + 1
-// places.
-void count_between(char *const *sorted, size_t count, char *const *others,
-    size_t other_count, const SortField &field, uint64_t *counts);
+// Sixteen bytes of a record's field, cached beside its pointer, as two
+// numbers whose order is the order of those bytes: the first byte
+// highest, zero from the field's end or its first zero byte on.  The
+// leading columns of a listing often agree over more than eight.
+struct SortKey {
+	uint64_t high;
+	uint64_t low;
+};
+inline constexpr int key_width = 16;
+
+// The key of the field's bytes from `offset` on.
+SortKey make_key(const char *record, const SortField &field, int offset);
+
+// Whether record a, with key ka, sorts before record b, with key kb; the
+// keys are those from the field's start.
+bool sorts_before(const char *a, SortKey ka, const char *b, SortKey kb, const SortField &field);

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "compare/key_sort.h"
+#include "compare/placement.h"
 #include "compare/match.h"
 #include "loader/inputs.h"
 #include "output/messages.h"

@@ -8,6 +8,7 @@
 #include "compare/report.h"
 #include "front/options.h"
 #include "front/usage.h"
+#include "loader/algorithm.h"
 #include "loader/extract.h"
 #include "loader/field.h"
 #include "loader/inputs.h"
@@ -40,6 +41,39 @@ note_passed_over(FILE *stream, const Listing &l)
 		write_text(stream, "\nNote: %llu lines of another length were passed over in %s"
 		    " (the first is line %llu)\n", (unsigned long long)l.passed_over, l.name,
 		    (unsigned long long)l.first_passed_over_line);
+}
+
+// The data ends at the first empty or very short line, as the listing
+// format has it; a stray one, or a second CR in every line end, would
+// otherwise drop the records after it in silence.
+static void
+note_past_the_end(FILE *stream, const Listing &l)
+{
+	if (l.past_the_end == 1)
+		write_text(stream, "\nNote: 1 line of the record length follows the end of the data"
+		    " in %s (it ended at line %llu)\n", l.name, (unsigned long long)l.data_end_line);
+	else if (l.past_the_end > 1)
+		write_text(stream, "\nNote: %llu lines of the record length follow the end of the data"
+		    " in %s (it ended at line %llu)\n", (unsigned long long)l.past_the_end, l.name,
+		    (unsigned long long)l.data_end_line);
+}
+
+// A listing whose writer was stopped (a full disk, a size limit, "| head")
+// still holds whole records; only the missing trailer tells.  Listings
+// without headers have none.
+static void
+note_cut_short(FILE *stream, const Listing &l)
+{
+	if (!settings.no_headers && !l.trailer_found)
+		write_text(stream, "\nNote: %s has no \"----- END\" line; it may be cut short\n", l.name);
+}
+
+static void
+note_listing(FILE *stream, const Listing &l)
+{
+	note_passed_over(stream, l);
+	note_past_the_end(stream, l);
+	note_cut_short(stream, l);
 }
 
 static void
@@ -92,6 +126,7 @@ run_program(int argc, char **argv)
 	stop_if_asked();
 	load_listing(second, first.record_length, false);
 	field = select_field(second, field);
+	refuse_mixed_algorithms(field);
 	announce_listing(second);
 	sorting = write_error("Sorting records");
 	finish_matching(fill, first, second, field);
@@ -107,9 +142,9 @@ run_program(int argc, char **argv)
 	else
 		report_mismatches(field);
 	for (const Listing &l : listings) {
-		note_passed_over(stderr, l);
+		note_listing(stderr, l);
 		if (settings.output_requested)
-			note_passed_over(log_stream, l);
+			note_listing(log_stream, l);
 	}
 	for (Listing &l : listings) {
 		unmap_input(l.buffer, l.buffer_size);

@@ -71,6 +71,7 @@ output_option(char letter, const char *rest, int argc, char **argv, int &i)
 			end_run(1);
 		name = argv[++i];
 	}
+	settings.output_name = name;
 	settings.output_path = full_path(name);
 	// A relative name in a directory that can't be named has no certain
 	// place to go.

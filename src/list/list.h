@@ -63,7 +63,7 @@ struct Record {
 struct Root {
 	std::string name;	// as given, trailing slashes dropped
 	int fd = -1;
-	uint64_t device = 0;
+	uint64_t device = 0, inode = 0;
 };
 
 // The records found so far and the next one to hash.  Records never move
@@ -97,6 +97,9 @@ extern std::vector<OwnFile> own_files;
 extern std::atomic<int> exit_status;
 
 // messages.cpp: every line on stderr, kept clear of the progress line.
+std::string escaped_name(const std::string &path);
+// A line on stderr about a path that leaves the exit status as it is.
+void report_path_note(const std::string &path, const std::string &text);
 void report_path_error(const std::string &path, int error);
 void report_path_problem(const std::string &path, const std::string &reason);
 void report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -122,6 +125,7 @@ void format_record(char *line, const Record &r, const std::string &prefix, const
 void open_roots();
 void walk_roots();
 std::string shown_path(const Root &root, const std::string &relative);
+std::string open_failure(int error);
 
 // hash.cpp
 void fetch_digest();

@@ -1,9 +1,13 @@
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 #include <thread>
 
 #include "list/list.h"
+#include "platform/descriptors.h"
 
 // The other hashing threads start at once and hash what the walk finds
 // while it goes on; this thread joins them when the walk is over.
@@ -50,6 +54,12 @@ sorted_records()
 int
 main(int argc, char **argv)
 {
+	// A closed stdout or stderr would otherwise be the first file opened,
+	// and messages would land in the listing.
+	if (!open_standard_descriptors())
+		fail("/dev/null: %s", strerror(errno));
+	// A write past the file size limit fails and is told as a write error.
+	signal(SIGXFSZ, SIG_IGN);
 	parse_options(argc, argv);
 	open_roots();
 	open_output();

@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstring>
+#include <iterator>
 #include <unistd.h>
 
 #include "list/list.h"
@@ -32,15 +33,25 @@ note_progress_line(size_t length)
 
 // Control bytes in a name would act on the terminal, so they are shown as
 // they are in the listing.
-void
-report_path_problem(const std::string &path, const std::string &reason)
+std::string
+escaped_name(const std::string &path)
 {
 	std::string shown;
 	append_escaped(shown, path.data(), path.size());
-	{
-		auto held = lock_stderr();
-		fprintf(stderr, "rowsift-list: %s: %s\n", shown.c_str(), reason.c_str());
-	}
+	return shown;
+}
+
+void
+report_path_note(const std::string &path, const std::string &text)
+{
+	auto held = lock_stderr();
+	fprintf(stderr, "rowsift-list: %s: %s\n", escaped_name(path).c_str(), text.c_str());
+}
+
+void
+report_path_problem(const std::string &path, const std::string &reason)
+{
+	report_path_note(path, reason);
 	int expected = 0;
 	exit_status.compare_exchange_strong(expected, 1);
 }
@@ -110,12 +121,32 @@ remove_and_reraise(int signal_number)
 	raise(signal_number);
 }
 
+// Every signal whose default ends the process, except those the caller
+// set to be ignored.
+static void
+remove_temporary_on_signals()
+{
+	static const int ending[] = {
+		SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1,
+		SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGVTALRM,
+		SIGPROF, SIGIO, SIGPWR, SIGSYS,
+	};
+	std::vector<int> signals(std::begin(ending), std::end(ending));
+	for (int n = SIGRTMIN; n <= SIGRTMAX; n++)
+		signals.push_back(n);
+	for (int signal_number : signals) {
+		struct sigaction old;
+		if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+			::signal(signal_number, remove_and_reraise);
+	}
+}
+
 void
 set_cleanup_path(const std::string &path)
 {
 	if (path.size() >= sizeof cleanup_path)
 		fail("%s: name too long", path.c_str());
 	memcpy(cleanup_path, path.c_str(), path.size() + 1);
-	for (int signal_number : { SIGINT, SIGTERM, SIGHUP, SIGPIPE })
-		::signal(signal_number, remove_and_reraise);
+	if (!path.empty())
+		remove_temporary_on_signals();
 }

@@ -3,10 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "list/list.h"
+#include "platform/beneath.h"
 
 // Paths too long for the width: the run refuses them all at once, after
 // the walk, so that one message names everything to change.
@@ -17,6 +21,34 @@ struct LongPaths {
 };
 
 static LongPaths long_paths;
+
+// The directories walked so far, so that one reached again (a root named
+// twice, a bind mount) is listed once.
+struct DirectoryId {
+	uint64_t device, inode;
+	bool operator==(const DirectoryId &other) const
+	{
+		return device == other.device && inode == other.inode;
+	}
+};
+
+struct DirectoryIdHash {
+	size_t operator()(const DirectoryId &id) const
+	{
+		return std::hash<uint64_t>()(id.inode * 31 + id.device);
+	}
+};
+
+static std::unordered_set<DirectoryId, DirectoryIdHash> walked;
+
+static const Root *
+same_directory(const struct stat &st)
+{
+	for (const Root &root : roots)
+		if (root.device == st.st_dev && root.inode == st.st_ino)
+			return &root;
+	return nullptr;
+}
 
 void
 open_roots()
@@ -29,7 +61,13 @@ open_roots()
 		struct stat st;
 		if (root.fd < 0 || fstat(root.fd, &st) != 0)
 			fail("%s: %s", name.c_str(), strerror(errno));
+		if (const Root *first = same_directory(st)) {
+			report_path_note(name, "the same directory as " + escaped_name(first->name) + "; listed once");
+			close(root.fd);
+			continue;
+		}
 		root.device = st.st_dev;
+		root.inode = st.st_ino;
 		roots.push_back(root);
 	}
 }
@@ -43,13 +81,36 @@ root_part(const Root &root)
 }
 
 // A pattern with a slash is matched against the whole path under the
-// root, one without against the name alone; '*' matches slashes too.
-static bool
-is_excluded(const std::string &relative, const char *name)
+// root, one without against the name alone; '*' matches slashes too.  A
+// pattern ending in a slash matches directories only, as it reads without
+// that slash.
+struct Exclusion {
+	std::string pattern;
+	bool whole_path;
+	bool directories_only;
+};
+
+static std::vector<Exclusion> exclusions;
+
+static void
+read_exclusions()
 {
-	for (const std::string &pattern : options.excludes) {
-		const char *subject = pattern.find('/') == std::string::npos ? name : relative.c_str();
-		if (fnmatch(pattern.c_str(), subject, 0) == 0)
+	for (const std::string &given : options.excludes) {
+		Exclusion e;
+		e.directories_only = !given.empty() && given.back() == '/';
+		e.pattern = e.directories_only ? given.substr(0, given.size() - 1) : given;
+		e.whole_path = e.pattern.find('/') != std::string::npos;
+		exclusions.push_back(e);
+	}
+}
+
+static bool
+is_excluded(const std::string &relative, const char *name, bool directory)
+{
+	for (const Exclusion &e : exclusions) {
+		if (e.directories_only && !directory)
+			continue;
+		if (fnmatch(e.pattern.c_str(), e.whole_path ? relative.c_str() : name, 0) == 0)
 			return true;
 	}
 	return false;
@@ -117,10 +178,10 @@ read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
 	if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
 		return;
 	std::string relative = dir_relative + name;
-	if (is_excluded(relative, name))
-		return;
 	unsigned char type = entry->d_type;
 	if (type != DT_UNKNOWN && type != DT_REG && type != DT_DIR)
+		return;
+	if (is_excluded(relative, name, type == DT_DIR))
 		return;
 	if (type == DT_DIR) {
 		scan.subdirectories.push_back(relative);
@@ -133,9 +194,10 @@ read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
 			add_file(scan, relative, nullptr);
 		return;
 	}
-	if (S_ISDIR(st.st_mode))
-		scan.subdirectories.push_back(relative);
-	else if (S_ISREG(st.st_mode) && !is_own_file(st) &&
+	if (S_ISDIR(st.st_mode)) {
+		if (!is_excluded(relative, name, true))
+			scan.subdirectories.push_back(relative);
+	} else if (S_ISREG(st.st_mode) && !is_own_file(st) &&
 	    !(options.one_file_system && st.st_dev != scan.root->device))
 		add_file(scan, relative, &st);
 }
@@ -154,6 +216,13 @@ hand_over(std::vector<Record> &files)
 	files.clear();
 }
 
+// A link found where the walk saw a directory or a file is no loop.
+std::string
+open_failure(int error)
+{
+	return error == ELOOP ? "a symbolic link now stands in its path" : strerror(error);
+}
+
 std::string
 shown_path(const Root &root, const std::string &relative)
 {
@@ -162,19 +231,62 @@ shown_path(const Root &root, const std::string &relative)
 	return (root.name == "/" ? "/" : root.name + "/") + relative;
 }
 
-// Each directory is opened from the root by its relative path and closed
-// before those under it are read, so that depth never costs descriptors.
+// File systems of the kernel's own state: their files claim sizes they
+// don't hold, or hold no end (/proc/PID/pagemap), and reading some has
+// effects.  They are walked only as the file system of a root.
+static bool
+is_kernel_file_system(int fd)
+{
+	// Not among the kernel's exported headers.
+	const unsigned long configfs_magic = 0x62656570;
+	static const unsigned long kernel_types[] = {
+		PROC_SUPER_MAGIC, SYSFS_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
+		DEBUGFS_MAGIC, TRACEFS_MAGIC, SECURITYFS_MAGIC, PSTOREFS_MAGIC, BPF_FS_MAGIC,
+		configfs_magic, DEVPTS_SUPER_MAGIC, EFIVARFS_MAGIC,
+	};
+	struct statfs fs;
+	if (fstatfs(fd, &fs) != 0)
+		return false;
+	for (unsigned long type : kernel_types)
+		if ((unsigned long)fs.f_type == type)
+			return true;
+	return false;
+}
+
+// Whether the walk passes over the directory open on fd: one walked
+// already, one on another file system under -x, one on a kernel file
+// system other than the root's.
+static bool
+passed_over(const Root &root, const std::string &relative, int fd)
+{
+	struct stat st;
+	if (fstat(fd, &st) != 0) {
+		report_path_error(shown_path(root, relative), errno);
+		return true;
+	}
+	if (st.st_dev != root.device &&
+	    (options.one_file_system || is_kernel_file_system(fd)))
+		return true;
+	if (!walked.insert(DirectoryId{ uint64_t(st.st_dev), uint64_t(st.st_ino) }).second) {
+		report_path_note(shown_path(root, relative), "a directory listed already; passed over");
+		return true;
+	}
+	return false;
+}
+
+// Each directory is opened from the root by its relative path, no link
+// followed on the way, and closed before those under it are read, so
+// that depth never costs descriptors.
 static void
 walk_directory(const Root &root, uint8_t root_index, const std::string &relative)
 {
-	int fd = openat(root.fd, relative.empty() ? "." : relative.c_str(),
-	    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	int fd = open_beneath(root.fd, relative.empty() ? "." : relative.c_str(),
+	    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (fd < 0) {
-		report_path_error(shown_path(root, relative), errno);
+		report_path_problem(shown_path(root, relative), open_failure(errno));
 		return;
 	}
-	struct stat st;
-	if (options.one_file_system && (fstat(fd, &st) != 0 || st.st_dev != root.device)) {
+	if (passed_over(root, relative, fd)) {
 		close(fd);
 		return;
 	}
@@ -219,6 +331,7 @@ fail_long_paths()
 void
 walk_roots()
 {
+	read_exclusions();
 	for (size_t i = 0; i < roots.size(); i++)
 		walk_directory(roots[i], uint8_t(i), "");
 	{

@@ -18,6 +18,9 @@ static const std::string_view header_marker = "----- BEGIN";
 static const std::string_view title_marker = "  PATH  ";
 static const std::string_view trailer_marker = "----- END";
 
+// A line no longer than this ends the data; no record is that short.
+static const size_t short_line = 5;
+
 // Lines are searched for the header from these positions only.
 static const size_t header_search_limit = 1000;
 static const size_t title_search_limit = 2000;
@@ -242,7 +245,7 @@ scan_records(char *data, size_t n, size_t pos, size_t stop, size_t record_length
 			continue;
 		}
 		size_t end = line_end(data, n, pos);
-		if (line_contains(data, pos, end, trailer_marker) || end - pos <= 5)
+		if (line_contains(data, pos, end, trailer_marker) || end - pos <= short_line)
 			return { pos, true };
 		if (end - pos == record_length) {
 			add_record(table, count, data + pos);
@@ -266,9 +269,11 @@ static const size_t split_size = 8 << 20;
 
 // Scans the second half on a second thread from a line start guessed near
 // the middle; what it finds counts when the scan of the first half gets
-// there.  False when the guess is no line start to scan from.
+// there.  False when the guess is no line start to scan from; else *end
+// is where the data ended.
 static bool
-scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &passed)
+scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &passed,
+    size_t *end)
 {
 	char *data = l.buffer;
 	size_t guess = next_line(data, n, line_end(data, n, pos + (n - pos) / 2));
@@ -283,9 +288,9 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &
 		return false;
 	uint64_t second_count = 0;
 	PassedOver second_passed;
-	Scan first;
+	Scan first, rest;
 	run_two([&] {
-		scan_records(data, n, guess, SIZE_MAX, record_length, second, second_count,
+		rest = scan_records(data, n, guess, SIZE_MAX, record_length, second, second_count,
 		    second_passed);
 	}, [&] { first = scan_records(data, n, pos, guess, record_length, l.table, l.count, passed); });
 	// The first scan stops at the guess unless the data ends before: the
@@ -295,11 +300,57 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &
 		for (uint64_t i = 0; i < second_count; i++)
 			add_record(l.table, l.count, second.entries[i]);
 		add_passed_over(passed, second_passed);
+		*end = rest.pos;
 	} else if (!first.ended) {
-		scan_records(data, n, first.pos, SIZE_MAX, record_length, l.table, l.count, passed);
+		*end = scan_records(data, n, first.pos, SIZE_MAX, record_length, l.table, l.count,
+		    passed).pos;
+	} else {
+		*end = first.pos;
 	}
 	free(second.entries);
 	return true;
+}
+
+// Past the line where the data ended, up to the next "----- END" line:
+// whether there is one, and the lines that look like the records the data
+// would have gone on with, the lines of the record length (or, when the
+// data ended before its first record, of the first line too long to end
+// it).  A cut-short listing or one stray empty line would otherwise lose
+// them in silence.
+static void
+look_past_the_data(Listing &l, const char *data, size_t n, size_t pos, size_t record_length)
+{
+	size_t end = line_end(data, n, pos);
+	if (pos < n && line_contains(data, pos, end, trailer_marker)) {
+		l.trailer_found = true;
+		return;
+	}
+	size_t length = record_length > short_line ? record_length : 0;
+	uint64_t lines = 0;
+	for (size_t at = next_line(data, n, end); at < n; at = next_line(data, n, end)) {
+		end = line_end(data, n, at);
+		if (line_contains(data, at, end, trailer_marker)) {
+			l.trailer_found = true;
+			break;
+		}
+		if (length == 0 && end - at > short_line)
+			length = end - at;
+		if (end - at == length)
+			lines++;
+	}
+	l.past_the_end = lines;
+	if (lines)
+		l.data_end_line = line_number_at(data, n, pos);
+}
+
+// The listing of an empty directory: its first data line is the
+// "----- END" line, or the file ends before it.  Without headers the
+// first line is a record, so such a listing has none.
+static bool
+has_no_data_lines(const char *data, size_t n, size_t pos)
+{
+	return !settings.no_headers && (pos >= n ||
+	    line_contains(data, pos, line_end(data, n, pos), trailer_marker));
 }
 
 void
@@ -320,14 +371,22 @@ extract_records(Listing &l, size_t n, int expected_length, bool two_threads)
 	size_t end = line_end(data, n, pos);
 	pos = next_line(data, n, end);
 	size_t record_length = line_end(data, n, pos) - pos;
+	// A listing without data lines compares with any other: it takes the
+	// other's record length, or leaves it to the other when loaded first.
+	if (has_no_data_lines(data, n, pos))
+		record_length = size_t(expected_length);
 	refuse_overlong_records(l, record_length);
 	l.record_length = int(record_length);
 	check_record_length(l, expected_length);
 	if (settings.no_headers)
 		add_record(l.table, l.count, copy_unheaded_first(l, data, first_end, record_length));
 	PassedOver passed;
-	if (!two_threads || n - pos < split_size || !scan_in_two(l, n, pos, record_length, passed))
-		scan_records(data, n, pos, SIZE_MAX, record_length, l.table, l.count, passed);
+	size_t data_end;
+	if (!two_threads || n - pos < split_size ||
+	    !scan_in_two(l, n, pos, record_length, passed, &data_end))
+		data_end = scan_records(data, n, pos, SIZE_MAX, record_length, l.table, l.count,
+		    passed).pos;
+	look_past_the_data(l, data, n, data_end, record_length);
 	l.passed_over = passed.lines;
 	if (passed.lines)
 		l.first_passed_over_line = line_number_at(data, n, passed.first);
@@ -372,6 +431,34 @@ read_listing(Listing &l)
 	return size_t(size);
 }
 
+std::string
+title_algorithm(const char *data, size_t n)
+{
+	static const std::string_view program = "rowsift-list ";
+	static const std::string_view kind = " listing, ";
+	std::string_view title(data, line_end(data, n, 0));
+	size_t at = title.find(kind);
+	if (title.substr(0, program.size()) != program || at == std::string_view::npos)
+		return "";
+	std::string_view rest = title.substr(at + kind.size());
+	size_t comma = rest.find(',');
+	return comma == std::string_view::npos ? "" : std::string(rest.substr(0, comma));
+}
+
+// The change report pairs the files of whole listings: a listing that may
+// be cut short, or holds records past where its data ended, would report
+// the files it lost as removed.
+static void
+refuse_incomplete(const Listing &l)
+{
+	if (!settings.no_headers && !l.trailer_found)
+		fail("\n%s has no \"----- END\" line; it may be cut short\n", l.name);
+	if (l.past_the_end)
+		fail("\n%s has %llu line%s of the record length after its data ended at line %llu\n",
+		    l.name, (unsigned long long)l.past_the_end, l.past_the_end == 1 ? "" : "s",
+		    (unsigned long long)l.data_end_line);
+}
+
 void
 load_listing(Listing &l, int expected_length, bool two_threads)
 {
@@ -385,5 +472,8 @@ load_listing(Listing &l, int expected_length, bool two_threads)
 		fail("%s has too many records\n"
 		    "Maximum of %ld records per file are allowed\n", l.name, long(max_records));
 	l.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
+	l.algorithm = title_algorithm(l.buffer, n);
 	erase_transient(message);
+	if (settings.change_report)
+		refuse_incomplete(l);
 }

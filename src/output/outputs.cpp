@@ -5,6 +5,7 @@
 #include "output/log_header.h"
 #include "output/messages.h"
 #include "platform/appending.h"
+#include "platform/paths.h"
 #include "platform/spawn.h"
 #include "run_state.h"
 
@@ -24,13 +25,10 @@ listing_names(int argc, char **argv)
 	return { argv[1], argv[2] };
 }
 
-// A listing given as an output or log file would have lines appended to it
-// before it is read; it is refused before anything is written.
 static FILE *
-open_for_appending(const std::string &path, int argc, char **argv)
+stream_for(int handle, const std::string &path)
 {
-	int handle = open_appending(path.c_str(), listing_names(argc, argv));
-	FILE *file = handle >= 0 ? stream_whole_lines(handle) : nullptr;
+	FILE *file = stream_whole_lines(handle);
 	if (!file)
 		refuse_output_file(path);
 	return file;
@@ -39,10 +37,40 @@ open_for_appending(const std::string &path, int argc, char **argv)
 void
 open_outputs(int argc, char **argv)
 {
-	// An earlier output option's files stay open, unwritten, to the end.
-	output_stream = open_for_appending(settings.output_path, argc, argv);
+	// A listing given as an output or log file would have lines appended
+	// to it before it is read; it is refused before anything is written.
+	std::vector<const char *> others = listing_names(argc, argv);
+	// Opened by the name as typed, which the kernel resolves ("link/.."
+	// is the link's parent); shown by its full name.
+	std::string log_name = settings.output_name + ".log";
 	settings.log_path = settings.output_path + ".log";
-	log_stream = open_for_appending(settings.log_path, argc, argv);
+	// Both files are checked before either is created, so that a refused
+	// log file leaves no empty output file behind.
+	int output = open_existing_appending(settings.output_name.c_str(), others);
+	int log = open_existing_appending(log_name.c_str(), others);
+	if (output == refused_file) {
+		close_appending(log);
+		refuse_output_file(settings.output_path);
+	}
+	if (log == refused_file) {
+		close_appending(output);
+		refuse_output_file(settings.log_path);
+	}
+	if (output == no_such_file)
+		output = open_or_create_appending(settings.output_name.c_str(), others);
+	if (output < 0) {
+		close_appending(log);
+		refuse_output_file(settings.output_path);
+	}
+	if (log == no_such_file)
+		log = open_or_create_appending(log_name.c_str(), others);
+	if (log < 0) {
+		close_appending(output);
+		refuse_output_file(settings.log_path);
+	}
+	// An earlier output option's files stay open, unwritten, to the end.
+	output_stream = stream_for(output, settings.output_path);
+	log_stream = stream_for(log, settings.log_path);
 	// The header is in the file from now on, whatever ends the run.
 	write_log_header(argc, argv);
 	flush_checked(log_stream);
@@ -56,7 +84,10 @@ finish_outputs()
 	if (settings.to_printer) {
 		// The printer must get every line already written.
 		fflush(output_stream);
-		run_print_command(settings.output_path.c_str());
+		// The file written, also where a link and ".." in its name
+		// make the full name shown another.
+		std::string printed = resolved_path(settings.output_name.c_str(), settings.output_path);
+		run_print_command(printed.c_str());
 	}
 	close_file_stream(output_stream, stdout);
 }

@@ -3,10 +3,10 @@
 
 #include <string>
 
-// Opens output_path and output_path + ".log" for appending, makes them
+// Opens output_name and output_name + ".log" for appending, makes them
 // the output and log streams and writes the log header.  Ends the run with
-// status 1 when either can't be opened, or is a FIFO, a socket or one of
-// the listings named on the command line.
+// status 1, having created neither, when either can't be opened, or is a
+// FIFO, a socket or one of the listings named on the command line.
 void open_outputs(int argc, char **argv);
 
 // Writes the closing separator to the log stream and closes it, hands the

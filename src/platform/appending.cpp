@@ -20,22 +20,47 @@ is_same_file(const struct stat &file, const char *name)
 	return stat(name, &other) == 0 && other.st_dev == file.st_dev && other.st_ino == file.st_ino;
 }
 
+// O_NONBLOCK keeps open() from waiting on a FIFO; it is refused anyway.
+static const int append_flags = O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC;
+
 int
-open_appending(const char *path, const std::vector<const char *> &others)
+open_existing_appending(const char *path, const std::vector<const char *> &others)
 {
-	// O_NONBLOCK keeps open() from waiting on a FIFO; it is refused anyway.
-	int fd = open(path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+	int fd = open(path, append_flags);
 	if (fd < 0)
-		return -1;
+		return errno == ENOENT ? no_such_file : refused_file;
 	struct stat st;
 	bool refused = fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
 	for (size_t i = 0; !refused && i < others.size(); i++)
 		refused = is_same_file(st, others[i]);
 	if (refused || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
 		close(fd);
-		return -1;
+		return refused_file;
 	}
 	return fd;
+}
+
+int
+open_or_create_appending(const char *path, const std::vector<const char *> &others)
+{
+	for (;;) {
+		int fd = open_existing_appending(path, others);
+		if (fd != no_such_file)
+			return fd;
+		fd = open(path, (append_flags & ~O_NONBLOCK) | O_CREAT | O_EXCL, 0666);
+		if (fd >= 0)
+			return fd;
+		// Another run appending to the same file may have created it.
+		if (errno != EEXIST)
+			return refused_file;
+	}
+}
+
+void
+close_appending(int handle)
+{
+	if (handle >= 0)
+		close(handle);
 }
 
 struct LineFile {

@@ -1,6 +1,8 @@
 #include "platform/paths.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -49,4 +51,19 @@ full_path(const char *name)
 	if (!joined.empty() && joined.back() == '/' && !parts.empty())
 		path += "/";
 	return path.empty() ? "/" : path;
+}
+
+std::string
+resolved_path(const char *name, const std::string &shown)
+{
+	struct stat typed, made;
+	if (stat(name, &typed) != 0 || (stat(shown.c_str(), &made) == 0 &&
+	    made.st_dev == typed.st_dev && made.st_ino == typed.st_ino))
+		return shown;
+	char *resolved = realpath(name, nullptr);
+	if (!resolved)
+		return shown;
+	std::string path = resolved;
+	free(resolved);
+	return path;
 }

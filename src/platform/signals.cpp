@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 static volatile sig_atomic_t received;
+static const int stop_signals[] = { SIGINT, SIGTERM, SIGHUP };
 
 static void
 note_stop(int signal)
@@ -19,8 +20,13 @@ watch_stop_signals()
 	struct sigaction action = {};
 	action.sa_handler = note_stop;
 	action.sa_flags = SA_RESTART;
+	// Two stop signals pending at once would otherwise run their handlers
+	// nested, the one the kernel took last running first: the signal the
+	// run ends by must be the one taken first.
 	sigemptyset(&action.sa_mask);
-	for (int signal : { SIGINT, SIGTERM, SIGHUP })
+	for (int signal : stop_signals)
+		sigaddset(&action.sa_mask, signal);
+	for (int signal : stop_signals)
 		sigaction(signal, &action, nullptr);
 	::signal(SIGPIPE, SIG_IGN);
 	::signal(SIGXFSZ, SIG_IGN);

@@ -3,6 +3,7 @@
 // on the calling thread instead, so the result never depends on threads.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <thread>
@@ -22,6 +23,16 @@ run_two(Other &&other, Mine &&mine)
 	mine();
 	if (helper.joinable())
 		helper.join();
+}
+
+// Runs work(from, to) over the items 0 to count in two halves at once:
+// the second half on a second thread, the first on this one.
+template <class Work>
+void
+run_halves(size_t count, Work &&work)
+{
+	size_t half = count / 2;
+	run_two([&] { work(half, count); }, [&] { work(size_t(0), half); });
 }
 
 // Work started on a second thread, owned by whoever started it: it waits

@@ -1,0 +1,54 @@
+#include "loader/algorithm.h"
+
+#include <string>
+
+#include "output/messages.h"
+#include "run_state.h"
+
+// The length of the hash in the listing's first record; 0 when it has no
+// record or no hash, which is reported where the hash is needed.
+static int
+first_hash_length(const Listing &l, const CompareField &field)
+{
+	if (l.count == 0)
+		return 0;
+	const char *first = l.table.entries[0];
+	int length = 0;
+	return find_hash(first, int(record_span(field, first)), &length) < 0 ? 0 : length;
+}
+
+// The algorithm as the title names it, else by the length of its hashes
+// where only one algorithm makes hashes of that length.
+static std::string
+hashes_of(const Listing &l, int length)
+{
+	if (!l.algorithm.empty())
+		return l.algorithm + " hashes";
+	if (length == 64)
+		return "sha256 hashes";
+	return std::to_string(length) + "-digit hashes";
+}
+
+void
+refuse_mixed_algorithms(const CompareField &field)
+{
+	const Listing &one = listings[0];
+	const Listing &two = listings[1];
+	bool titles_differ = !one.algorithm.empty() && !two.algorithm.empty() &&
+	    one.algorithm != two.algorithm;
+	int lengths[2] = {};
+	bool lengths_differ = false;
+	// Only -c and -h compare hashes as such; the default report compares
+	// whole records, which may hold anything.
+	if (settings.change_report || settings.hash_field) {
+		lengths[0] = first_hash_length(one, field);
+		lengths[1] = first_hash_length(two, field);
+		lengths_differ = lengths[0] && lengths[1] && lengths[0] != lengths[1];
+	}
+	if (!titles_differ && !lengths_differ)
+		return;
+	fail("\n%s holds %s and %s %s: they can't be compared\n"
+	    "List the files of %s again with rowsift-list --like %s\n",
+	    one.name, hashes_of(one, lengths[0]).c_str(), two.name, hashes_of(two, lengths[1]).c_str(),
+	    two.name, one.name);
+}

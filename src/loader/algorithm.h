@@ -1,0 +1,10 @@
+// Listings hashed with different algorithms compare as if every file had
+// changed; they are refused instead.
+#pragma once
+
+#include "loader/field.h"
+
+// After both listings are loaded: ends the run with status 1 when their
+// title lines name different algorithms, or, under -c and -h, when the
+// hashes in their first records differ in length.
+void refuse_mixed_algorithms(const CompareField &field);

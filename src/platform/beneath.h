@@ -1,0 +1,8 @@
+// Opening a file under a directory without following a symbolic link on
+// the way: a tree that changes while it is read can't lead out of itself.
+#pragma once
+
+// Opens relative (a path below dir_fd, without "..") with flags, failing
+// with ELOOP when any of its components, the last included, is a symbolic
+// link.  -1 with errno set on failure.
+int open_beneath(int dir_fd, const char *relative, int flags);

@@ -1,0 +1,94 @@
+/* Hooks for the rowsift-list tests, loaded with LD_PRELOAD.  At the reads
+ * of one file that the run makes itself, a command changes the tree, or
+ * the read fails: the change lands at a known point, with no waiting.
+ *
+ * LIST_HOOK_FILE        the file, as the end of its full path
+ * LIST_HOOK_COMMAND     a shell command, run before each of the first
+ *                       LIST_HOOK_TIMES (default 1) reads from the file's start
+ * LIST_HOOK_ERROR       an errno value every read of the file fails with
+ * LIST_HOOK_NO_OPENAT2  when set, openat2 fails as where the kernel lacks it
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static int runs;
+
+static int
+is_hooked(int fd)
+{
+	const char *wanted = getenv("LIST_HOOK_FILE");
+	char link[64], path[4096];
+	if (!wanted)
+		return 0;
+	snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+	ssize_t n = readlink(link, path, sizeof path - 1);
+	if (n < 0)
+		return 0;
+	path[n] = 0;
+	size_t length = strlen(wanted);
+	return (size_t)n >= length && strcmp(path + n - length, wanted) == 0 &&
+	    (size_t)n > length && path[n - length - 1] == '/';
+}
+
+/* The command runs without this library, in an environment of its own. */
+static void
+run_command(const char *command)
+{
+	char *const environment[] = { "PATH=/usr/sbin:/usr/bin:/sbin:/bin", NULL };
+	pid_t pid = fork();
+	if (pid == 0) {
+		execle("/bin/sh", "sh", "-c", command, (char *)NULL, environment);
+		_exit(127);
+	}
+	int status;
+	while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+		;
+}
+
+ssize_t
+read(int fd, void *buffer, size_t n)
+{
+	static ssize_t (*real_read)(int, void *, size_t);
+	if (!real_read)
+		real_read = (ssize_t (*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
+	if (is_hooked(fd)) {
+		const char *error = getenv("LIST_HOOK_ERROR");
+		const char *command = getenv("LIST_HOOK_COMMAND");
+		const char *times = getenv("LIST_HOOK_TIMES");
+		if (error) {
+			errno = atoi(error);
+			return -1;
+		}
+		if (command && lseek(fd, 0, SEEK_CUR) == 0 &&
+		    __sync_fetch_and_add(&runs, 1) < (times ? atoi(times) : 1))
+			run_command(command);
+	}
+	return real_read(fd, buffer, n);
+}
+
+long
+syscall(long number, ...)
+{
+	static long (*real_syscall)(long, ...);
+	long a[6];
+	va_list args;
+	va_start(args, number);
+	for (int i = 0; i < 6; i++)
+		a[i] = va_arg(args, long);
+	va_end(args);
+	if (number == SYS_openat2 && getenv("LIST_HOOK_NO_OPENAT2")) {
+		errno = ENOSYS;
+		return -1;
+	}
+	if (!real_syscall)
+		real_syscall = (long (*)(long, ...))dlsym(RTLD_NEXT, "syscall");
+	return real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
