@@ -8,6 +8,7 @@ BUILD ?= build
 JOBS ?= 2
 N ?= 1000000
 ROUNDS ?= 3
+BASE ?= 3a9cde2
 FUZZ_TARGETS ?= extract field options
 FUZZ_SECONDS ?= 60
 
@@ -53,7 +54,7 @@ fuzz:
 bench:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DROWSIFT_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
-	bench/run.sh $(BUILD) $(N) $(ROUNDS)
+	BASE=$(BASE) bench/run.sh $(BUILD) $(N) $(ROUNDS)
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

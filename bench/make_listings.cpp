@@ -1,11 +1,14 @@
 // Writes two hash listings for the benchmark: N records of one fixed
 // length, the second listing with a share of its records replaced, each
-// listing in its own shuffled order.  The same seed gives the same bytes.
+// listing in its own shuffled order, or both sorted by their path column
+// as the listings of one tree are.  The same seed gives the same bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 static uint64_t
@@ -39,12 +42,19 @@ static const char *const folders[] = {
 };
 static const char *const extensions[] = { ".dll", ".exe", ".doc", ".jpg", ".txt", ".mp3" };
 
-// Record `number` of one variant (0 for the original, 1 for its
-// replacement) in the listing layout, `length` characters long.
+// What a record is drawn from: record `number` of one variant (0 for
+// the original, 1 for its replacement).
+static Draw
+record_draw(uint64_t seed, uint64_t number, int variant)
+{
+	return Draw{ mix(seed ^ mix(number * 2 + uint64_t(variant))) };
+}
+
+// The record in the listing layout, `length` characters long.
 static std::string
 make_record(uint64_t seed, uint64_t number, int variant, int length)
 {
-	Draw d{ mix(seed ^ mix(number * 2 + uint64_t(variant))) };
+	Draw d = record_draw(seed, number, variant);
 	// Sizes spread over many magnitudes, as on a real disk.
 	uint64_t digits = 1 + d.below(10);
 	uint64_t size = d.next() % 10000000000ull;
@@ -64,6 +74,35 @@ make_record(uint64_t seed, uint64_t number, int variant, int length)
 	return record;
 }
 
+// The rank of a name among the names, in the order of their bytes.
+static uint64_t
+rank_of(const char *const *names, int count, int which)
+{
+	uint64_t rank = 0;
+	for (int i = 0; i < count; i++)
+		rank += strcmp(names[i], names[which]) < 0;
+	return rank;
+}
+
+// A number that orders records as their path columns do: the folder, the
+// eight hex digits of the name, then the extension.
+static uint64_t
+path_order(uint64_t seed, uint64_t number, int variant)
+{
+	std::string record = make_record(seed, number, variant, 100);
+	size_t path = record.find(" | ") + 3;
+	uint64_t order = 0;
+	for (int i = 0; i < 6; i++)
+		if (record.compare(path, strlen(folders[i]), folders[i]) == 0)
+			order = rank_of(folders, 6, i);
+	size_t name = record.find_first_of("0123456789abcdef", record.rfind('\\') + 1);
+	order = order << 32 | strtoull(record.substr(name, 8).c_str(), nullptr, 16);
+	for (int i = 0; i < 6; i++)
+		if (record.compare(name + 8, strlen(extensions[i]), extensions[i]) == 0)
+			order = order << 8 | rank_of(extensions, 6, i);
+	return order;
+}
+
 static std::vector<uint32_t>
 shuffled(uint64_t count, uint64_t seed)
 {
@@ -73,6 +112,19 @@ shuffled(uint64_t count, uint64_t seed)
 	Draw d{ mix(seed) };
 	for (uint64_t i = count; i > 1; i--)
 		std::swap(order[i - 1], order[d.below(i)]);
+	return order;
+}
+
+static std::vector<uint32_t>
+sorted_by_path(uint64_t count, uint64_t seed, const std::vector<char> &replaced)
+{
+	std::vector<std::pair<uint64_t, uint32_t>> keys(count);
+	for (uint64_t i = 0; i < count; i++)
+		keys[i] = { path_order(seed, i, replaced.empty() ? 0 : replaced[i]), uint32_t(i) };
+	std::sort(keys.begin(), keys.end());
+	std::vector<uint32_t> order(count);
+	for (uint64_t i = 0; i < count; i++)
+		order[i] = keys[i].second;
 	return order;
 }
 
@@ -100,8 +152,9 @@ write_listing(const char *path, uint64_t seed, const std::vector<uint32_t> &orde
 int
 main(int argc, char **argv)
 {
-	if (argc != 7) {
-		fprintf(stderr, "usage: make_listings RECORDS LENGTH REPLACED_SHARE SEED FILE1 FILE2\n");
+	if (argc != 7 && argc != 8) {
+		fprintf(stderr, "usage: make_listings RECORDS LENGTH REPLACED_SHARE SEED FILE1 FILE2"
+		    " [shuffled|sorted]\n");
 		return 2;
 	}
 	uint64_t count = strtoull(argv[1], nullptr, 10);
@@ -122,8 +175,22 @@ main(int argc, char **argv)
 			done++;
 		}
 	}
-	if (!write_listing(argv[5], seed, shuffled(count, seed + 2), {}, length) ||
-	    !write_listing(argv[6], seed, shuffled(count, seed + 3), replaced, length)) {
+	bool sorted = argc == 8 && strcmp(argv[7], "sorted") == 0;
+	if (argc == 8 && !sorted && strcmp(argv[7], "shuffled") != 0) {
+		fprintf(stderr, "make_listings: the order is shuffled or sorted\n");
+		return 2;
+	}
+	std::vector<uint32_t> first = sorted ? sorted_by_path(count, seed, {}) :
+	    shuffled(count, seed + 2);
+	if (!write_listing(argv[5], seed, first, {}, length)) {
+		perror("make_listings");
+		return 1;
+	}
+	first.clear();
+	first.shrink_to_fit();
+	std::vector<uint32_t> second = sorted ? sorted_by_path(count, seed, replaced) :
+	    shuffled(count, seed + 3);
+	if (!write_listing(argv[6], seed, second, replaced, length)) {
 		perror("make_listings");
 		return 1;
 	}

@@ -1,8 +1,10 @@
 // Which records have a partner in the other listing: a record with the
 // same compare field.  Listing 1's records go into a hash table on a
-// second thread while listing 2 loads; listing 2's records are then looked
-// up in it on both threads.  Nothing is sorted for this: only the records
-// without a partner are, to be reported.
+// second thread while listing 2 loads; listing 2's records are then walked
+// beside listing 1's where the two are in one order, and looked up in the
+// table where they are not, on both threads.  Listings in one order from
+// their first records on are walked without the table.  Nothing is sorted for this:
+// only the records without a partner are, to be reported.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +20,8 @@ struct Listing;
 Background start_matching(const Listing &first, const CompareField &field);
 
 // Takes its share of the fill and waits for it, fills the table anew when
-// loading the second listing moved the compare field, and looks up every
-// record of the second listing.  Ends the run when the memory for it
+// loading the second listing moved the compare field, and finds the
+// partners of the second listing's records.  Ends the run when the memory for it
 // can't be had.
 void finish_matching(Background &fill, const Listing &first, const Listing &second,
     const CompareField &field);
