@@ -396,7 +396,7 @@ note_duplicate_path(FILE *stream, const Duplicate &first, const char *name)
 	    " in the order of their hashes\n", name, int(first.path.size()), first.path.data());
 }
 
-void
+int
 report_changes(const Listing &one, const Listing &two, const CompareField &field)
 {
 	std::vector<Entry> gone = unmatched_entries(one, field);
@@ -406,12 +406,14 @@ report_changes(const Listing &one, const Listing &two, const CompareField &field
 	    first);
 	std::sort(changes.begin(), changes.end(), in_path_order);
 	int totals[kind_count] = {};
+	int listed = 0;
 	for (const Change &c : changes) {
 		if (!is_reported(c.kind))
 			continue;
 		stop_if_asked();
 		write_change(c);
 		totals[c.kind]++;
+		listed++;
 	}
 	// No total is given for a file that changed while it was compared.
 	check_inputs_unchanged(one, two);
@@ -425,4 +427,5 @@ report_changes(const Listing &one, const Listing &two, const CompareField &field
 		if (settings.output_requested)
 			note_duplicate_path(log_stream, first, name);
 	}
+	return listed;
 }

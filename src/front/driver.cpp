@@ -90,6 +90,14 @@ report_mismatches(Listing &first, Listing &second, const CompareField &field)
 	write_text(stdout, "\n\nFound %d mismatches\n", mismatch_total);
 }
 
+// A run that compared ends with status 0, except that the change report
+// says with 3 that it listed a change, so that a script need not read it.
+static int
+status_of_changes(int listed)
+{
+	return listed ? 3 : 0;
+}
+
 static Headers
 headers_from_options()
 {
@@ -153,8 +161,9 @@ run_program(int argc, char **argv)
 	// and no result from one that changed before the total.
 	check_inputs_unchanged(first, second);
 	write_text(stdout, "\n");
+	int status = 0;
 	if (settings.change_report)
-		report_changes(first, second, field);
+		status = status_of_changes(report_changes(first, second, field));
 	else
 		report_mismatches(first, second, field);
 	for (const Listing &l : listings) {
@@ -167,5 +176,5 @@ run_program(int argc, char **argv)
 		l.buffer = nullptr;
 	}
 	finish_outputs();
-	end_run(0);
+	end_run(status);
 }
