@@ -191,7 +191,6 @@ TEST_F(OutputRun, OutputOptionWithoutAFileName)
 		    letter)) << args.back();
 	}
 	EXPECT_FALSE(dir.exists("-x"));
-	EXPECT_FALSE(dir.exists(".log"));
 }
 
 TEST_F(OutputRun, OutputOptionBeforeTheFileNamesStillWritesTheHeader)
