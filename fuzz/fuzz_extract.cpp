@@ -21,11 +21,11 @@ inside(const Listing &l, const char *p)
 }
 
 static void
-check_records(const Listing &l, size_t n)
+check_records(const Listing &l, size_t n, Headers headers)
 {
 	for (uint64_t i = 0; i < l.count; i++) {
 		const char *record = l.table.entries[i];
-		if (i == 0 && settings.no_headers) {
+		if (i == 0 && headers == without_headers) {
 			require(record == l.unheaded_first && !inside(l, record));
 			continue;
 		}
@@ -40,7 +40,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	if (size < 1)
 		return 0;
 	reset_run_state();
-	settings.no_headers = data[0] & 1;
+	Headers headers = data[0] & 1 ? without_headers : with_headers;
 	settings.match_case = !(data[0] & 2);
 	size_t n = size - 1;
 	Listing &l = listings[0];
@@ -51,8 +51,8 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	long start = find_start_position(l.buffer, n);
 	require(start < 0 || (start <= 2000 && size_t(start) <= n));
 	try {
-		extract_records(l, n);
-		check_records(l, n);
+		extract_records(l, n, headers);
+		check_records(l, n, headers);
 		CompareField field = select_field(l, field_from_options());
 		// Every record is its own partner.
 		Background fill = start_matching(l, field);

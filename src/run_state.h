@@ -62,7 +62,6 @@ struct RunSettings {
 	int output_requested = 0;
 	std::string output_name;	// as typed, to be opened
 	std::string output_path;	// its full name, to be shown
-	std::string log_path;
 };
 
 extern RunSettings settings;

@@ -71,7 +71,7 @@ TEST_F(ChangeRun, EveryKindOfChangeSortedByPath)
 {
 	listings(monday, friday);
 	RunResult r = run();
-	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.status, 3) << r.err;
 	EXPECT_EQ(r.out, report(8, 8,
 	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
 	    "added    docs/changes.txt\n"
@@ -100,6 +100,26 @@ TEST_F(ChangeRun, OneSideOnly)
 	EXPECT_EQ(arrived.out.find("removed "), std::string::npos) << arrived.out;
 	EXPECT_NE(arrived.out.find("1 changed, 3 moved, 1 added, 0 removed, 1 touched\n"),
 	    std::string::npos) << arrived.out;
+}
+
+// A script learns from the status alone whether the report listed any
+// change: 3 then, 0 when it listed none, also where -1 or -2 left every
+// change out.  The default report keeps 0 whatever it found.
+TEST_F(ChangeRun, StatusSaysWhetherTheReportListsAChange)
+{
+	listings(monday, monday);
+	RunResult same = run();
+	EXPECT_EQ(same.status, 0);
+	EXPECT_EQ(same.out, report(8, 8, "", "0 changed, 0 moved, 0 added, 0 removed, 0 touched"));
+	std::vector<std::string> more = monday;
+	more.push_back(rec(hash_of('9'), "new.txt"));
+	listings(monday, more);
+	EXPECT_EQ(run().status, 3);
+	EXPECT_EQ(run({ "-1" }).status, 0);
+	EXPECT_EQ(run({ "-2" }).status, 3);
+	EXPECT_EQ(run_rowsift(dir.path, { "one.txt", "two.txt" }).status, 0);
+	listings({ rec(hash_of('1'), "a.txt") }, { rec(hash_of('1'), "a.txt", "03:00") });
+	EXPECT_EQ(run({ "-2" }).status, 3) << "touched";
 }
 
 TEST_F(ChangeRun, IgnoringCaseAppliesToPathAndHash)
@@ -158,7 +178,7 @@ TEST_F(ChangeRun, PathsListedMoreThanOnce)
 	    " were paired in the order of their hashes\n";
 	listings(one, two);
 	RunResult r = run();
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(r.out, expected);
 	EXPECT_NE(r.err.find(note + "\n****"), std::string::npos) << r.err;
 	run({ "-o", "changes.txt" });
@@ -187,7 +207,7 @@ TEST_F(ChangeRun, IntoTheOutputFileWithTheTotalInTheLog)
 {
 	listings(monday, friday);
 	RunResult r = run({ "-o", "changes.txt" });
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 3);
 	std::string total = "1 changed, 3 moved, 1 added, 1 removed, 1 touched\n";
 	EXPECT_EQ(r.out, report(8, 8, "", total.substr(0, total.size() - 1)));
 	std::string file = dir.read("changes.txt");
@@ -244,7 +264,7 @@ TEST_F(ChangeRun, WithoutHeadersAndToThePrinter)
 	chmod(dir.file("bin/print").c_str(), 0755);
 	RunResult printed = run_rowsift(dir.path, { "one.txt", "two.txt", "-c", "-O", "changes.txt" },
 	    { "PATH=" + dir.file("bin") + ":/usr/bin:/bin", "PRINTED=" + dir.file("printed") });
-	EXPECT_EQ(printed.status, 0);
+	EXPECT_EQ(printed.status, 3);
 	EXPECT_EQ(dir.read("printed"), dir.read("changes.txt"));
 	EXPECT_EQ(dir.read("changes.txt").rfind("moved    dir/rename-me.txt -> dir/renamed.txt\n", 0), 0u);
 }
@@ -252,7 +272,7 @@ TEST_F(ChangeRun, WithoutHeadersAndToThePrinter)
 TEST(Change, BundledExamples)
 {
 	RunResult r = run_rowsift(EXAMPLES_DIR, { "before.txt", "after.txt", "-c" });
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(r.out, "\nInput file #1:   before.txt  20 records\n"
 	    "Input file #2:   after.txt  20 records\n\n"
 	    "added    c:\\docs\\changes.txt\n"

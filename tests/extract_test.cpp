@@ -51,8 +51,6 @@ Loaded
 extract(const std::string &bytes, bool no_headers = false, size_t table = 4,
     bool two_threads = false)
 {
-	settings = RunSettings();
-	settings.no_headers = no_headers;
 	Loaded l;
 	l.buffer.assign(bytes.size() + 4096, '\0');
 	bytes.copy(l.buffer.data(), bytes.size());
@@ -61,7 +59,8 @@ extract(const std::string &bytes, bool no_headers = false, size_t table = 4,
 	l.listing.buffer = l.buffer.data();
 	l.listing.table.entries = static_cast<char **>(malloc(table * sizeof(char *)));
 	l.listing.table.capacity = table;
-	extract_records(l.listing, bytes.size(), 0, two_threads);
+	extract_records(l.listing, bytes.size(), no_headers ? without_headers : with_headers, 0,
+	    two_threads);
 	return l;
 }
 
@@ -185,7 +184,7 @@ TEST(Extract, ListingWithoutDataLinesTakesTheOtherRecordLength)
 		l.buffer.assign(bytes.begin(), bytes.end());
 		l.buffer.resize(bytes.size() + 1024);
 		l.listing.buffer = l.buffer.data();
-		extract_records(l.listing, bytes.size(), 60);
+		extract_records(l.listing, bytes.size(), with_headers, 60);
 		EXPECT_EQ(l.listing.record_length, 60);
 		EXPECT_EQ(l.listing.count, 0u);
 	}
@@ -316,7 +315,7 @@ TEST(Extract, SecondListingMustHaveTheFirstOnesLength)
 		l.buffer.resize(bytes.size() + 1024);
 		l.listing.buffer = l.buffer.data();
 		l.listing.name = "u.txt";
-		extract_records(l.listing, bytes.size(), 7);
+		extract_records(l.listing, bytes.size(), with_headers, 7);
 	}, testing::ExitedWithCode(1), "different record lengths");
 }
 
@@ -341,7 +340,6 @@ TEST(Load, AReadErrorIsNotAnEmptyListing)
 	ASSERT_EQ(write(fd, "----- BEGIN\r\n123456\r\n", 21), 21);
 	close(fd);
 	EXPECT_EXIT({
-		settings = RunSettings();
 		Listing l = empty_listing(1);
 		l.name = "t.txt";
 		l.size = 21;
@@ -349,7 +347,7 @@ TEST(Load, AReadErrorIsNotAnEmptyListing)
 		l.buffer = allocate_zeroed(l.buffer_size);
 		// A handle open for writing only fails every read.
 		l.handle = open(path, O_WRONLY);
-		load_listing(l, 0, false);
+		load_listing(l, with_headers, 0, false);
 	}, testing::ExitedWithCode(1), "\nCan't read t.txt file\n");
 	unlink(path);
 }
@@ -407,12 +405,11 @@ TEST(Extract, RecordTooLongForItsLengthIsRefused)
 		    fd, 0), MAP_FAILED);
 	close(fd);
 	header.copy(region, header.size());
-	settings = RunSettings();
 	Listing l;
 	l.name = "long.txt";
 	l.buffer = region;
 	grow_table(l.table, 0);
-	EXPECT_EXIT(extract_records(l, length), testing::ExitedWithCode(1),
+	EXPECT_EXIT(extract_records(l, length, with_headers), testing::ExitedWithCode(1),
 	    "The records of long.txt are " + std::to_string(length - header.size()) +
 	    " characters long, more than the 2147483647 a record may have");
 	free(l.table.entries);

@@ -11,9 +11,10 @@ namespace {
 const char *const record75 =
     "  12  |07/21/2021|18:11| 0123456789abcdef0123456789ABCDEF | c:\\dir\\file.txt";
 
-// The field selected from a listing whose only record is `record`.
+// The field selected from a listing whose only record is `record`, with
+// -h or not, the start of -d and the length of -l.
 CompareField
-select_on(const char *record, int record_length)
+select_on(const char *record, int record_length, const CompareField &given)
 {
 	static char *entries[1];
 	static Listing l;
@@ -24,16 +25,17 @@ select_on(const char *record, int record_length)
 	l.table.capacity = 1;
 	l.count = 1;
 	l.record_length = record_length;
-	return select_field(l, field_from_options());
+	return select_field(l, given);
 }
 
-void
-reset(int hash, int start, int length)
+CompareField
+options(bool hash, int start, int length)
 {
-	settings = RunSettings();
-	settings.hash_field = hash;
-	settings.field_start = start;
-	settings.field_length = length;
+	CompareField given;
+	given.find_hash_start = hash;
+	given.field_start = start;
+	given.length_given = length;
+	return given;
 }
 
 } // namespace
@@ -41,24 +43,19 @@ reset(int hash, int start, int length)
 TEST(Field, WholeRecordOrFromTheStartGiven)
 {
 	ASSERT_EQ(strlen(record75), 75u);
-	reset(0, 0, 0);
-	EXPECT_EQ(select_on(record75, 75).compare_length, 75);
-	reset(0, 2, 0);
-	CompareField from2 = select_on(record75, 75);
+	EXPECT_EQ(select_on(record75, 75, options(false, 0, 0)).compare_length, 75);
+	CompareField from2 = select_on(record75, 75, options(false, 2, 0));
 	EXPECT_EQ(from2.field_start, 2);
 	EXPECT_EQ(from2.compare_length, 73);
-	reset(0, 2, 10);
-	EXPECT_EQ(select_on(record75, 75).compare_length, 10);
+	EXPECT_EQ(select_on(record75, 75, options(false, 2, 10)).compare_length, 10);
 }
 
 TEST(Field, HashIsFoundPastTheSizeDateAndTime)
 {
-	reset(1, 5, 0);
-	CompareField whole = select_on(record75, 75);
+	CompareField whole = select_on(record75, 75, options(true, 5, 0));
 	EXPECT_EQ(whole.field_start, 25);
 	EXPECT_EQ(whole.compare_length, 32);
-	reset(1, 0, 8);
-	CompareField part = select_on(record75, 75);
+	CompareField part = select_on(record75, 75, options(true, 0, 8));
 	EXPECT_EQ(part.field_start, 25);
 	EXPECT_EQ(part.compare_length, 8);
 }
@@ -81,24 +78,22 @@ TEST(Field, HashScanStaysInsideTheRecord)
 
 TEST(Field, HashDetectionFailureNamesTheFile)
 {
-	reset(1, 0, 0);
-	EXPECT_EXIT(select_on("0123456789ABCDEF0123456789ABCDEF | c:\\x", 39),
+	EXPECT_EXIT(select_on("0123456789ABCDEF0123456789ABCDEF | c:\\x", 39, options(true, 0, 0)),
 	    testing::ExitedWithCode(1), "No hash value found in the first record of t.txt");
 }
 
 TEST(Field, NothingToCompareEndsTheRun)
 {
-	reset(0, 75, 0);
-	EXPECT_EXIT(select_on(record75, 75), testing::ExitedWithCode(1), "Nothing to compare in t.txt");
-	reset(0, 0, 5);
-	EXPECT_EXIT(select_on("", 0), testing::ExitedWithCode(1), "Nothing to compare");
+	EXPECT_EXIT(select_on(record75, 75, options(false, 75, 0)), testing::ExitedWithCode(1),
+	    "Nothing to compare in t.txt");
+	EXPECT_EXIT(select_on("", 0, options(false, 0, 5)), testing::ExitedWithCode(1),
+	    "Nothing to compare");
 }
 
 TEST(Field, ListingWithoutRecordsIsLeftAlone)
 {
 	// Under -h the field found in listing 1 stays when listing 2 is empty.
-	reset(1, 7, 0);
-	CompareField found;
+	CompareField found = options(true, 7, 0);
 	found.field_start = 25;
 	found.compare_length = 32;
 	Listing empty = empty_listing(2);
@@ -108,11 +103,9 @@ TEST(Field, ListingWithoutRecordsIsLeftAlone)
 	EXPECT_EQ(kept.field_start, 25);
 	EXPECT_EQ(kept.compare_length, 32);
 	// A start past the record end is no failure without records.
-	reset(0, 90, 0);
-	CompareField past = select_field(empty, field_from_options());
+	CompareField past = select_field(empty, options(false, 90, 0));
 	EXPECT_EQ(past.field_start, 90);
 	EXPECT_EQ(past.compare_length, -15);
 	// A length given still counts.
-	reset(0, 90, 4);
-	EXPECT_EQ(select_field(empty, field_from_options()).compare_length, 4);
+	EXPECT_EQ(select_field(empty, options(false, 90, 4)).compare_length, 4);
 }

@@ -20,15 +20,13 @@ struct ShrinkingFile : testing::Test {
 	char name[32] = "/tmp/rowsift-shrink-XXXXXX";
 	std::string text = "title\r\n----- BEGIN\r\n  PATH  \r\n" + record + "\r\n" + record +
 	    "\r\n" + record + "\r\n----- END\r\n";
-	Listing &l = listings[0];
+	Listing l = empty_listing(1);
 	void SetUp() override
 	{
 		int fd = mkstemp(name);
 		ASSERT_GE(fd, 0);
 		ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
 		close(fd);
-		settings = RunSettings();
-		l = empty_listing(1);
 		l.name = name;
 		l.handle = open_input(name);
 		l.size = input_size(l.handle);
@@ -49,13 +47,13 @@ struct ShrinkingFile : testing::Test {
 TEST_F(ShrinkingFile, TheRecordsStillThereAreLoaded)
 {
 	ASSERT_EQ(truncate(name, off_t(text.find(record) + 2 * (record.size() + 2))), 0);
-	load_listing(l, 0, false);
+	load_listing(l, with_headers, 0, false);
 	EXPECT_EQ(l.count, 2u);
-	EXPECT_EQ(select_field(l, field_from_options()).compare_length, int(record.size()));
+	EXPECT_EQ(select_field(l, CompareField()).compare_length, int(record.size()));
 }
 
 TEST_F(ShrinkingFile, NothingLeftIsAListingWithoutAHeader)
 {
 	ASSERT_EQ(truncate(name, 0), 0);
-	EXPECT_EXIT(load_listing(l, 0, false), testing::ExitedWithCode(1), "doesn't seem to be a header");
+	EXPECT_EXIT(load_listing(l, with_headers, 0, false), testing::ExitedWithCode(1), "doesn't seem to be a header");
 }

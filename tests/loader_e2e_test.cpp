@@ -187,7 +187,7 @@ TEST(LoaderRun, ListingWithoutDataLinesComparesWithAny)
 	EXPECT_EQ(r.out, "\nInput file #1:   empty.txt  0 records\nInput file #2:   full.txt  1 records\n\n"
 	    "\nFound the following entry in full.txt not in empty.txt\n" + a + "\n\n\nFound 1 mismatches\n");
 	r = run_rowsift(dir.path, { "full.txt", "empty.txt", "-c" });
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(r.out, "\nInput file #1:   full.txt  1 records\nInput file #2:   empty.txt  0 records\n\n"
 	    "removed  a.txt\n\n0 changed, 0 moved, 0 added, 1 removed, 0 touched\n");
 	r = run_rowsift(dir.path, { "empty.txt", "empty.txt", "-h" });

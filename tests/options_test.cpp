@@ -106,8 +106,8 @@ TEST(Options, BadLettersAndValuesEndTheRun)
 	EXPECT_EXIT(parse_detached({ "a", "b", "-z" }), testing::ExitedWithCode(1), Eq(usage_text()));
 	EXPECT_EXIT(parse_detached({ "a", "b", "--x" }), testing::ExitedWithCode(1), Eq(usage_text()));
 	EXPECT_EXIT(parse_detached({ "a", "b", "-d" }), testing::ExitedWithCode(1), Eq(usage_text()));
-	// -o without a name ends the run without a word.
-	EXPECT_EXIT(parse_detached({ "a", "b", "-o" }), testing::ExitedWithCode(1), Eq(""));
+	EXPECT_EXIT(parse_detached({ "a", "b", "-o" }), testing::ExitedWithCode(1),
+	    Eq("\nOption -o needs the name of an output file after it\n"));
 	EXPECT_EXIT(parse_detached({ "a", "b", "-d", "-5" }), testing::ExitedWithCode(1),
 	    Eq("\nOption -d needs a number of 0 or more, not -5\n"));
 	EXPECT_EXIT(parse_detached({ "a", "b", "-w-1" }), testing::ExitedWithCode(1),

@@ -178,13 +178,17 @@ TEST_F(OutputRun, OutputNameThroughALinkIsOpenedWhereTheKernelFindsIt)
 	free(real);
 }
 
+// Nothing is created, and the message says what is missing.
 TEST_F(OutputRun, OutputOptionWithoutAFileName)
 {
 	for (auto args : std::vector<std::vector<std::string>>{ { "a.txt", "b.txt", "-o" },
-	    { "a.txt", "b.txt", "-o", "-x" } }) {
+	    { "a.txt", "b.txt", "-O", "-x" }, { "a.txt", "b.txt", "-xo" } }) {
 		RunResult r = run_rowsift(dir.path, args);
 		EXPECT_EQ(r.status, 1);
-		EXPECT_EQ(r.out + r.err, "");
+		EXPECT_EQ(r.out, "");
+		char letter = args.back() == "-x" ? 'O' : 'o';
+		EXPECT_EQ(r.err, format("\nOption -%c needs the name of an output file after it\n",
+		    letter)) << args.back();
 	}
 	EXPECT_FALSE(dir.exists("-x"));
 }

@@ -254,7 +254,8 @@ TEST(Usage, OutputFilesOpenedBeforeABadLetterAreKept)
 
 // Alone on the command line, --help and --version answer on stdout with
 // status 0; anywhere else a leading "-" still means the usage screens,
-// and c and C are option letters now.
+// and c and C are option letters now.  --help adds what the pages never
+// told, then where the manual is.
 TEST(Usage, HelpAndVersionAloneAnswerOnStdout)
 {
 	TempDir dir;
@@ -262,7 +263,24 @@ TEST(Usage, HelpAndVersionAloneAnswerOnStdout)
 	EXPECT_EQ(help.status, 0);
 	EXPECT_EQ(help.err, "");
 	EXPECT_EQ(help.out, usage_page(1) + usage_page(2) + usage_page(3) + usage_page(4) +
-	    usage_page(5) + "\n\nThe manual page describes every option, the listing format,"
+	    usage_page(5) +
+	    "\n\nNot on the pages above:\n"
+	    "-c:   report what changed, file by file, instead of the records missing:\n"
+	    "      changed, moved, added, removed or touched, sorted by path, then a\n"
+	    "      total. The hash and the path are found in each record, so -d, -l\n"
+	    "      and -h don't go with it. Exit status 3 when it lists any change,\n"
+	    "      0 when it lists none.\n"
+	    "-C:   the same as -c: every letter but o and O means the same in capitals.\n"
+	    "-w+#: the same as -l.\n\n"
+	    "Notes after the total, on stderr and in the log, tell of lines of another\n"
+	    "length passed over, of lines of the record length after the end of the\n"
+	    "data, of a listing without a \"----- END\" line, which may be cut short,\n"
+	    "and, with -c, of a path that one listing holds more than once.\n\n"
+	    "rowsift-list walks directory trees and writes the listings rowsift reads:\n"
+	    "      rowsift-list /srv/data > monday.txt\n"
+	    "      rowsift-list --like monday.txt /srv/data > friday.txt\n"
+	    "      rowsift monday.txt friday.txt -c\n"
+	    "\n\nThe manual page describes every option, the listing format,"
 	    " the files\nwritten and the exit status: man rowsift\n");
 	RunResult version = run_rowsift(dir.path, { "--version" });
 	EXPECT_EQ(version.status, 0);

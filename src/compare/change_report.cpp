@@ -72,10 +72,10 @@ path_of(const char *record, size_t span, const Columns &c)
 }
 
 static std::vector<Entry>
-unmatched_entries(const Listing &l, int number, const CompareField &field)
+unmatched_entries(const Listing &l, const CompareField &field)
 {
 	Columns c = locate_columns(l, field);
-	const unsigned char *unmatched = unmatched_records(number);
+	const unsigned char *unmatched = unmatched_records(l.number);
 	std::vector<Entry> entries;
 	for (uint64_t i = 0; i < l.count; i++) {
 		if (!unmatched[i])
@@ -283,11 +283,11 @@ find_duplicate(const std::vector<Entry> &sorted, int number, Duplicate &first)
 // This looks at every such record (0.35 s for 8,000,000 records), so it
 // runs only when some entry is left over after the pairing by path.
 static void
-find_matched_paths(const PathSet &wanted, const CompareField &field, PathSet &found)
+find_matched_paths(const Listing &l, const PathSet &wanted, const CompareField &field,
+    PathSet &found)
 {
-	const Listing &l = listings[0];
 	Columns c = locate_columns(l, field);
-	const unsigned char *unmatched = unmatched_records(1);
+	const unsigned char *unmatched = unmatched_records(l.number);
 	for (uint64_t i = 0; i < l.count; i++) {
 		__builtin_prefetch(l.table.entries[std::min(i + 16, l.count - 1)]);
 		if (unmatched[i])
@@ -305,7 +305,7 @@ find_matched_paths(const PathSet &wanted, const CompareField &field, PathSet &fo
 // record found whole has its path in both listings).  Each such record is
 // changed, never added or removed.
 static void
-pair_listed_again(std::vector<Entry> &gone, std::vector<Entry> &arrived,
+pair_listed_again(const Listing &one, std::vector<Entry> &gone, std::vector<Entry> &arrived,
     const CompareField &field, std::vector<Change> &changes, Duplicate &first)
 {
 	if (gone.empty() && arrived.empty())
@@ -317,7 +317,7 @@ pair_listed_again(std::vector<Entry> &gone, std::vector<Entry> &arrived,
 	for (const Change &c : changes)
 		if (holds_path(left, c.path))
 			add_path(found, c.path);
-	find_matched_paths(left, field, found);
+	find_matched_paths(one, left, field, found);
 	if (found.paths.empty())
 		return;
 	int number = 1;
@@ -337,8 +337,8 @@ pair_listed_again(std::vector<Entry> &gone, std::vector<Entry> &arrived,
 }
 
 static std::vector<Change>
-pair_changes(std::vector<Entry> gone, std::vector<Entry> arrived, const CompareField &field,
-    Duplicate &first)
+pair_changes(const Listing &one, std::vector<Entry> gone, std::vector<Entry> arrived,
+    const CompareField &field, Duplicate &first)
 {
 	std::vector<Change> changes;
 	// The same path on both sides: its content changed, or only the other
@@ -349,7 +349,7 @@ pair_changes(std::vector<Entry> gone, std::vector<Entry> arrived, const CompareF
 	find_duplicate(gone, 1, first);
 	find_duplicate(arrived, 2, first);
 	pair_level(gone, arrived, by_same_path, changes);
-	pair_listed_again(gone, arrived, field, changes, first);
+	pair_listed_again(one, gone, arrived, field, changes, first);
 	// Then the same content gone from one path and arrived at another:
 	// moved.
 	std::sort(gone.begin(), gone.end(), by_hash);
@@ -390,38 +390,42 @@ write_totals(FILE *stream, const int *totals)
 }
 
 static void
-note_duplicate_path(FILE *stream, const Duplicate &first)
+note_duplicate_path(FILE *stream, const Duplicate &first, const char *name)
 {
 	write_text(stream, "\nNote: %s lists %.*s more than once; records of one path were paired"
-	    " in the order of their hashes\n", listings[first.number - 1].name,
-	    int(first.path.size()), first.path.data());
+	    " in the order of their hashes\n", name, int(first.path.size()), first.path.data());
 }
 
-void
-report_changes(const CompareField &field)
+int
+report_changes(const Listing &one, const Listing &two, const CompareField &field)
 {
-	std::vector<Entry> gone = unmatched_entries(listings[0], 1, field);
-	std::vector<Entry> arrived = unmatched_entries(listings[1], 2, field);
+	std::vector<Entry> gone = unmatched_entries(one, field);
+	std::vector<Entry> arrived = unmatched_entries(two, field);
 	Duplicate first;
-	std::vector<Change> changes = pair_changes(std::move(gone), std::move(arrived), field, first);
+	std::vector<Change> changes = pair_changes(one, std::move(gone), std::move(arrived), field,
+	    first);
 	std::sort(changes.begin(), changes.end(), in_path_order);
 	int totals[kind_count] = {};
+	int listed = 0;
 	for (const Change &c : changes) {
 		if (!is_reported(c.kind))
 			continue;
 		stop_if_asked();
 		write_change(c);
 		totals[c.kind]++;
+		listed++;
 	}
 	// No total is given for a file that changed while it was compared.
-	check_inputs_unchanged();
+	check_inputs_unchanged(one, two);
 	write_text(stdout, "\n");
 	write_totals(stdout, totals);
 	if (settings.output_requested)
 		write_totals(log_stream, totals);
 	if (first.number) {
-		note_duplicate_path(stderr, first);
+		const char *name = (first.number == 1 ? one : two).name;
+		note_duplicate_path(stderr, first, name);
 		if (settings.output_requested)
-			note_duplicate_path(log_stream, first);
+			note_duplicate_path(log_stream, first, name);
 	}
+	return listed;
 }

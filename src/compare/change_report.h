@@ -5,7 +5,10 @@
 
 #include "loader/field.h"
 
+struct Listing;
+
 // After finish_matching by the whole record: only the records without a
-// partner are looked at.  Ends the run with status 1 when a listing's
-// first record holds no hash, or no path after it.
-void report_changes(const CompareField &field);
+// partner are looked at.  Returns how many changes it listed.  Ends the
+// run with status 1 when a listing's first record holds no hash, or no
+// path after it.
+int report_changes(const Listing &first, const Listing &second, const CompareField &field);

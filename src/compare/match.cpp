@@ -144,7 +144,6 @@ same_key(const KeyRule &k, const char *a, const char *b)
 struct PartnerTable {
 	KeyRule rule;
 	const char *base = nullptr;	// listing 1's buffer
-	const char *unheaded_first = nullptr;	// which lies outside it
 	uint64_t *slots = nullptr;
 	uint64_t mask = 0;
 	size_t slot_bytes = 0;
@@ -210,7 +209,7 @@ static const char *
 slot_record(const PartnerTable &t, uint64_t slot)
 {
 	uint32_t place = uint32_t(slot);
-	return place == outside_buffer ? t.unheaded_first : t.base + place;
+	return place == outside_buffer ? unheaded_first(t.rule.field, 1) : t.base + place;
 }
 
 static uint64_t
@@ -773,7 +772,6 @@ aim_table_at(PartnerTable &t, const Listing &first, const KeyRule &rule)
 {
 	t.rule = rule;
 	t.base = first.buffer;
-	t.unheaded_first = first.unheaded_first;
 }
 
 Background

@@ -119,10 +119,9 @@ report_record(int direction, const char *record, const CompareField &field,
 }
 
 int
-report_missing(int direction, const CompareField &field)
+report_missing(Listing &scanned, const Listing &other, const CompareField &field)
 {
-	Listing &scanned = listings[direction - 1];
-	const Listing &other = listings[2 - direction];
+	int direction = scanned.number;
 	if (settings.output_requested)
 		write_text(log_stream, " *****  Comparing records in %d not in %d\n\n",
 		    direction, 3 - direction);
@@ -135,7 +134,7 @@ report_missing(int direction, const CompareField &field)
 	if (!settings.output_requested)
 		places = places_in_listing(scanned, count, order);
 	// The first pass counts in the steps of the listing loaded last.
-	uint64_t step = direction == 1 ? uint64_t(listings[1].progress_step) : 500;
+	uint64_t step = direction == 1 ? uint64_t(other.progress_step) : 500;
 	uint64_t next_progress = 0;
 	for (uint64_t t = 0; t < count; t++) {
 		uint64_t place = places.empty() ? 0 : places[t];

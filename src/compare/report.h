@@ -5,10 +5,13 @@
 #include "compare/key_sort.h"
 #include "loader/field.h"
 
-// Direction 1 reports the records of listing 1 without a partner in
-// listing 2; direction 2 the other way round.  After finish_matching.
-// Returns how many records it reported.
-int report_missing(int direction, const CompareField &field);
+struct Listing;
+
+// Reports the records of `scanned` without a partner in `other`, sorting
+// its table to do so: listing 1's records missing from listing 2 make the
+// first pass, listing 2's missing from listing 1 the second.  After
+// finish_matching.  Returns how many records it reported.
+int report_missing(Listing &scanned, const Listing &other, const CompareField &field);
 
 // The order records are reported in: the whole rest of the record from
 // field_start, folded to lower case under -i.

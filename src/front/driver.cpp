@@ -77,17 +77,41 @@ note_listing(FILE *stream, const Listing &l)
 }
 
 static void
-report_mismatches(const CompareField &field)
+report_mismatches(Listing &first, Listing &second, const CompareField &field)
 {
 	int mismatch_total = 0;
 	if (settings.report_first_missing)
-		mismatch_total += report_missing(1, field);
+		mismatch_total += report_missing(first, second, field);
 	stop_if_asked();
 	if (settings.report_second_missing)
-		mismatch_total += report_missing(2, field);
+		mismatch_total += report_missing(second, first, field);
 	stop_if_asked();
-	check_inputs_unchanged();
+	check_inputs_unchanged(first, second);
 	write_text(stdout, "\n\nFound %d mismatches\n", mismatch_total);
+}
+
+// A run that compared ends with status 0, except that the change report
+// says with 3 that it listed a change, so that a script need not read it.
+static int
+status_of_changes(int listed)
+{
+	return listed ? 3 : 0;
+}
+
+static Headers
+headers_from_options()
+{
+	return settings.no_headers ? without_headers : with_headers;
+}
+
+// Loads a listing as the options say; the change report takes whole
+// listings only.
+static void
+load_for_report(Listing &l, int expected_length, bool two_threads)
+{
+	load_listing(l, headers_from_options(), expected_length, two_threads);
+	if (settings.change_report)
+		refuse_incomplete(l, headers_from_options());
 }
 
 void
@@ -114,7 +138,7 @@ run_program(int argc, char **argv)
 	Listing &second = listings[1];
 
 	// Listing 1 is cut into records on both processors.
-	load_listing(first, 0, true);
+	load_for_report(first, 0, true);
 	CompareField field = select_field(first, field_from_options());
 	announce_listing(first);
 	int sorting = write_error("Sorting records");
@@ -124,9 +148,9 @@ run_program(int argc, char **argv)
 	erase_transient(sorting);
 
 	stop_if_asked();
-	load_listing(second, first.record_length, false);
+	load_for_report(second, first.record_length, false);
 	field = select_field(second, field);
-	refuse_mixed_algorithms(field);
+	refuse_mixed_algorithms(first, second, field);
 	announce_listing(second);
 	sorting = write_error("Sorting records");
 	finish_matching(fill, first, second, field);
@@ -135,12 +159,13 @@ run_program(int argc, char **argv)
 
 	// Nothing is reported from a file that changed while it was read,
 	// and no result from one that changed before the total.
-	check_inputs_unchanged();
+	check_inputs_unchanged(first, second);
 	write_text(stdout, "\n");
+	int status = 0;
 	if (settings.change_report)
-		report_changes(field);
+		status = status_of_changes(report_changes(first, second, field));
 	else
-		report_mismatches(field);
+		report_mismatches(first, second, field);
 	for (const Listing &l : listings) {
 		note_listing(stderr, l);
 		if (settings.output_requested)
@@ -151,5 +176,5 @@ run_program(int argc, char **argv)
 		l.buffer = nullptr;
 	}
 	finish_outputs();
-	end_run(0);
+	end_run(status);
 }

@@ -68,7 +68,7 @@ output_option(char letter, const char *rest, int argc, char **argv, int &i)
 	const char *name = rest;
 	if (!*name) {
 		if (i + 1 >= argc || starts_option(argv[i + 1]))
-			end_run(1);
+			fail("\nOption -%c needs the name of an output file after it\n", letter);
 		name = argv[++i];
 	}
 	settings.output_name = name;

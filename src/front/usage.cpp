@@ -109,6 +109,29 @@ show_usage()
 	end_run(1);
 }
 
+// What the historic pages never told: the options added since, the notes
+// a run may end with, and the program that writes the listings.
+static void
+write_help_additions()
+{
+	write_text(stdout, "\n\nNot on the pages above:\n");
+	write_text(stdout, "-c:   report what changed, file by file, instead of the records missing:\n");
+	write_text(stdout, "      changed, moved, added, removed or touched, sorted by path, then a\n");
+	write_text(stdout, "      total. The hash and the path are found in each record, so -d, -l\n");
+	write_text(stdout, "      and -h don't go with it. Exit status 3 when it lists any change,\n");
+	write_text(stdout, "      0 when it lists none.\n");
+	write_text(stdout, "-C:   the same as -c: every letter but o and O means the same in capitals.\n");
+	write_text(stdout, "-w+#: the same as -l.\n\n");
+	write_text(stdout, "Notes after the total, on stderr and in the log, tell of lines of another\n");
+	write_text(stdout, "length passed over, of lines of the record length after the end of the\n");
+	write_text(stdout, "data, of a listing without a \"----- END\" line, which may be cut short,\n");
+	write_text(stdout, "and, with -c, of a path that one listing holds more than once.\n\n");
+	write_text(stdout, "rowsift-list walks directory trees and writes the listings rowsift reads:\n");
+	write_text(stdout, "      rowsift-list /srv/data > monday.txt\n");
+	write_text(stdout, "      rowsift-list --like monday.txt /srv/data > friday.txt\n");
+	write_text(stdout, "      rowsift monday.txt friday.txt -c\n");
+}
+
 void
 show_help()
 {
@@ -118,6 +141,7 @@ show_help()
 	write_page_command_line();
 	write_page_compare_field();
 	write_page_record_format();
+	write_help_additions();
 	write_text(stdout, "\n\nThe manual page describes every option, the listing format, the files\n"
 	    "written and the exit status: man rowsift\n");
 	end_run(0);

@@ -30,17 +30,15 @@ hashes_of(const Listing &l, int length)
 }
 
 void
-refuse_mixed_algorithms(const CompareField &field)
+refuse_mixed_algorithms(const Listing &one, const Listing &two, const CompareField &field)
 {
-	const Listing &one = listings[0];
-	const Listing &two = listings[1];
 	bool titles_differ = !one.algorithm.empty() && !two.algorithm.empty() &&
 	    one.algorithm != two.algorithm;
 	int lengths[2] = {};
 	bool lengths_differ = false;
 	// Only -c and -h compare hashes as such; the default report compares
 	// whole records, which may hold anything.
-	if (settings.change_report || settings.hash_field) {
+	if (settings.change_report || field.find_hash_start) {
 		lengths[0] = first_hash_length(one, field);
 		lengths[1] = first_hash_length(two, field);
 		lengths_differ = lengths[0] && lengths[1] && lengths[0] != lengths[1];

@@ -7,4 +7,5 @@
 // After both listings are loaded: ends the run with status 1 when their
 // title lines name different algorithms, or, under -c and -h, when the
 // hashes in their first records differ in length.
-void refuse_mixed_algorithms(const CompareField &field);
+void refuse_mixed_algorithms(const Listing &first, const Listing &second,
+    const CompareField &field);

@@ -347,19 +347,19 @@ look_past_the_data(Listing &l, const char *data, size_t n, size_t pos, size_t re
 // "----- END" line, or the file ends before it.  Without headers the
 // first line is a record, so such a listing has none.
 static bool
-has_no_data_lines(const char *data, size_t n, size_t pos)
+has_no_data_lines(const char *data, size_t n, size_t pos, Headers headers)
 {
-	return !settings.no_headers && (pos >= n ||
+	return headers == with_headers && (pos >= n ||
 	    line_contains(data, pos, line_end(data, n, pos), trailer_marker));
 }
 
 void
-extract_records(Listing &l, size_t n, int expected_length, bool two_threads)
+extract_records(Listing &l, size_t n, Headers headers, int expected_length, bool two_threads)
 {
 	char *data = l.buffer;
 	size_t pos;
 	size_t first_end = 0;
-	if (settings.no_headers) {
+	if (headers == without_headers) {
 		first_end = line_end(data, n, 0);
 		pos = 0;
 	} else {
@@ -373,12 +373,12 @@ extract_records(Listing &l, size_t n, int expected_length, bool two_threads)
 	size_t record_length = line_end(data, n, pos) - pos;
 	// A listing without data lines compares with any other: it takes the
 	// other's record length, or leaves it to the other when loaded first.
-	if (has_no_data_lines(data, n, pos))
+	if (has_no_data_lines(data, n, pos, headers))
 		record_length = size_t(expected_length);
 	refuse_overlong_records(l, record_length);
 	l.record_length = int(record_length);
 	check_record_length(l, expected_length);
-	if (settings.no_headers)
+	if (headers == without_headers)
 		add_record(l.table, l.count, copy_unheaded_first(l, data, first_end, record_length));
 	PassedOver passed;
 	size_t data_end;
@@ -411,10 +411,10 @@ check_unchanged(const Listing &l)
 }
 
 void
-check_inputs_unchanged()
+check_inputs_unchanged(const Listing &first, const Listing &second)
 {
-	for (const Listing &l : listings)
-		check_unchanged(l);
+	check_unchanged(first);
+	check_unchanged(second);
 }
 
 static size_t
@@ -445,13 +445,12 @@ title_algorithm(const char *data, size_t n)
 	return comma == std::string_view::npos ? "" : std::string(rest.substr(0, comma));
 }
 
-// The change report pairs the files of whole listings: a listing that may
-// be cut short, or holds records past where its data ended, would report
-// the files it lost as removed.
-static void
-refuse_incomplete(const Listing &l)
+// A listing that may be cut short, or holds records past where its data
+// ended, would report the files it lost as removed.
+void
+refuse_incomplete(const Listing &l, Headers headers)
 {
-	if (!settings.no_headers && !l.trailer_found)
+	if (headers == with_headers && !l.trailer_found)
 		fail("\n%s has no \"----- END\" line; it may be cut short\n", l.name);
 	if (l.past_the_end)
 		fail("\n%s has %llu line%s of the record length after its data ended at line %llu\n",
@@ -460,12 +459,12 @@ refuse_incomplete(const Listing &l)
 }
 
 void
-load_listing(Listing &l, int expected_length, bool two_threads)
+load_listing(Listing &l, Headers headers, int expected_length, bool two_threads)
 {
 	l.count = 0;
 	size_t n = read_listing(l);
 	int message = write_error("Processing %s", l.name);
-	extract_records(l, n, expected_length, two_threads);
+	extract_records(l, n, headers, expected_length, two_threads);
 	if (input_lost(l.buffer))
 		fail_read(l);
 	if (l.count > max_records)
@@ -474,6 +473,4 @@ load_listing(Listing &l, int expected_length, bool two_threads)
 	l.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
 	l.algorithm = title_algorithm(l.buffer, n);
 	erase_transient(message);
-	if (settings.change_report)
-		refuse_incomplete(l);
 }

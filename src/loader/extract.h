@@ -7,18 +7,27 @@
 
 struct Listing;
 
+// A listing has a "----- BEGIN" header and a "----- END" trailer, or is
+// plain data (-x) whose first line is a record whatever its length.
+enum Headers { with_headers, without_headers };
+
 // Maps the open file into its buffer, closes it and extracts the records.
 // Its records must be expected_length characters long, unless that is 0.
 // With two_threads a large listing is scanned in two halves at once.  Ends
 // the run with status 1 on failure.
-void load_listing(Listing &listing, int expected_length, bool two_threads);
+void load_listing(Listing &listing, Headers headers, int expected_length, bool two_threads);
 
 // Extracts the records of the first `length` bytes of the listing's
 // buffer (the rest of the buffer is zero) and sets its record length.  The
 // records are not ended by a zero byte: each is record_span characters
 // long.  Ends the run on failure.
-void extract_records(Listing &listing, size_t length, int expected_length = 0,
+void extract_records(Listing &listing, size_t length, Headers headers, int expected_length = 0,
     bool two_threads = false);
+
+// The change report pairs the files of whole listings: ends the run with
+// status 1 when a loaded listing may be cut short, or holds records past
+// where its data ended.
+void refuse_incomplete(const Listing &listing, Headers headers);
 
 // Where the search for the data begins: the column-title line, or the
 // header line when no column-title line follows it closely; -1 when
@@ -40,7 +49,7 @@ std::string title_algorithm(const char *data, size_t length);
 // Ends the run: the listing's file could not be read whole.
 [[noreturn]] void fail_read(const Listing &listing);
 
-// Ends the run, saying so in the log too, when a listing's file lost pages
-// or was written to since it was opened: what was compared of it may be
-// torn.
-void check_inputs_unchanged();
+// Ends the run, saying so in the log too, when either listing's file lost
+// pages or was written to since it was opened: what was compared of it may
+// be torn.
+void check_inputs_unchanged(const Listing &first, const Listing &second);

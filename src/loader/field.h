@@ -7,15 +7,23 @@
 
 struct Listing;
 
+// Without headers the first line of a listing is a record whatever its
+// length.  It lies outside its listing's buffer, in a copy of its own
+// zero-padded to the record length and ended by a zero byte, so that a
+// field past its end reads zeros.  Every stage that looks at records asks
+// here which of them is such a line.
+struct UnheadedFirsts {
+	const char *records[2] = {};	// of listing 1 and 2; null with headers
+};
+
 struct CompareField {
 	int field_start = 0;
 	int compare_length = 0;
 	int record_length = 0;	// of the listing loaded last
 	bool fold = false;	// A to Z compare as a to z
-	// The first record of each listing without headers.  It is a record
-	// whatever its length: a copy of the first line, zero-padded to the
-	// record length, so that a field past its end reads zeros.
-	const char *unheaded_firsts[2] = {};
+	bool find_hash_start = false;	// -h: field_start is found in each listing
+	int length_given = 0;	// -l or -w; 0 compares to the end
+	UnheadedFirsts unheaded;
 };
 
 // The field as the options give it, before any listing is loaded.
@@ -34,6 +42,10 @@ size_t record_span(const CompareField &field, const char *record);
 // Whether the record is the first of a listing without headers, which
 // lies outside its listing's buffer.
 bool is_unheaded_first(const CompareField &field, const char *record);
+
+// The first record of listing `number` (1 or 2) when it has no headers;
+// null when it has.
+const char *unheaded_first(const CompareField &field, int number);
 
 // Where the hash of a record begins: the first run of eight hex digits
 // after the first blank at or after index 3.  -1 when there is none.

@@ -109,9 +109,8 @@ too_large(uint64_t size)
 [[noreturn]] static void
 fail_too_large(const char *name)
 {
-	write_text(stdout, "\nInput file %s is too large.\n", name);
-	write_text(stdout, " Please find a way of reducing it size\n");
-	end_run(1);
+	fail_on(stdout, "\nInput file %s is too large.\n"
+	    " Please find a way of reducing it size\n", name);
 }
 
 // A file too large to load is refused before it is counted: counting a

@@ -4,6 +4,7 @@
 #include <stdio_ext.h>
 #include <string>
 
+#include "output/outputs.h"
 #include "platform/process.h"
 #include "platform/signals.h"
 #include "run_state.h"
@@ -17,24 +18,40 @@ set_up_streams()
 	setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
-// The name of the file behind a stream, or null for the console streams.
-static const char *
+// The name of the file behind a stream, or empty for the console streams.
+static std::string
 file_name_of(FILE *stream)
 {
 	if (!settings.output_requested)
-		return nullptr;
+		return "";
 	if (stream == output_stream && stream != stdout)
-		return settings.output_path.c_str();
+		return settings.output_path;
 	if (stream == log_stream && stream != stderr)
-		return settings.log_path.c_str();
-	return nullptr;
+		return log_name_for(settings.output_path);
+	return "";
 }
 
-[[noreturn]] static void
-report_write_failure(const char *name)
+// Set once a write to the output or log file failed: the run is ending,
+// the failure is reported once, and what could not be written is not
+// tried again.
+static bool file_failed;
+
+// Whether a failure of the file of that name is still to be reported.
+static bool
+is_new_failure(const std::string &name)
 {
-	write_error("\nCan't write output file %s\n", name);
-	end_process(1);
+	return !name.empty() && !file_failed;
+}
+
+// The run ends through fail; the stream, when it is still open, drops
+// what it could not write first.
+[[noreturn]] static void
+report_write_failure(FILE *stream, const std::string &name)
+{
+	file_failed = true;
+	if (stream)
+		__fpurge(stream);
+	fail("\nCan't write output file %s\n", name.c_str());
 }
 
 // Set once stdout failed: the failure is reported once, and what could
@@ -64,8 +81,9 @@ write_args(FILE *stream, const char *format, va_list args)
 		flush_console();
 	int written = vfprintf(stream, format, args);
 	if (written < 0) {
-		if (const char *name = file_name_of(stream))
-			report_write_failure(name);
+		std::string name = file_name_of(stream);
+		if (is_new_failure(name))
+			report_write_failure(stream, name);
 		if (stream == stdout && !console_failed)
 			report_console_failure();
 		return 0;
@@ -104,21 +122,17 @@ erase_transient(int n)
 	write_error("%s", text.c_str());
 }
 
-void
-flush_checked(FILE *stream)
+static void
+flush_named(FILE *stream, const std::string &name)
 {
-	const char *name = file_name_of(stream);
-	if ((fflush(stream) != 0 || ferror(stream)) && name)
-		report_write_failure(name);
+	if ((fflush(stream) != 0 || ferror(stream)) && is_new_failure(name))
+		report_write_failure(stream, name);
 }
 
 void
-close_checked(FILE *stream)
+flush_checked(FILE *stream)
 {
-	const char *name = file_name_of(stream);
-	flush_checked(stream);
-	if (fclose(stream) != 0 && name)
-		report_write_failure(name);
+	flush_named(stream, file_name_of(stream));
 }
 
 void
@@ -126,8 +140,14 @@ close_file_stream(FILE *&stream, FILE *console)
 {
 	if (stream == console)
 		return;
-	close_checked(stream);
+	FILE *file = stream;
+	std::string name = file_name_of(file);
+	// The run a failure ends closes its files: this one is no longer
+	// among them.
 	stream = console;
+	flush_named(file, name);
+	if (fclose(file) != 0 && is_new_failure(name))
+		report_write_failure(nullptr, name);
 }
 
 void
@@ -154,6 +174,16 @@ fail(const char *format, ...)
 	va_list args;
 	va_start(args, format);
 	write_args(stderr, format, args);
+	va_end(args);
+	end_run(1);
+}
+
+void
+fail_on(FILE *stream, const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	write_args(stream, format, args);
 	va_end(args);
 	end_run(1);
 }

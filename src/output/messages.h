@@ -26,12 +26,10 @@ void set_up_streams();
 // is reported, naming the file, and ends the run with status 1.
 void flush_checked(FILE *stream);
 
-// Closes a stream that was written to and reports a failure to get its
-// bytes out, naming the file; ends the run with status 1 then.
-void close_checked(FILE *stream);
-
-// Closes the stream, as close_checked, when it is a file of ours and not
-// the console stream it stands in for, and puts the console in its place.
+// Closes the stream when it is a file of ours and not the console stream
+// it stands in for, and puts the console in its place.  A failure to get
+// its bytes out is reported, naming the file, and ends the run with
+// status 1.
 void close_file_stream(FILE *&stream, FILE *console);
 
 // Ends the run with the status: the output and log files are closed first
@@ -45,3 +43,8 @@ void stop_if_asked();
 // Writes the message to stderr and ends the run with status 1.
 [[noreturn]] void fail(const char *format, ...)
 	__attribute__((format(printf, 1, 2)));
+
+// As fail, writing the message to the stream: a few messages have always
+// gone to stdout.
+[[noreturn]] void fail_on(FILE *stream, const char *format, ...)
+	__attribute__((format(printf, 2, 3)));

@@ -15,6 +15,12 @@ refuse_output_file(const std::string &name)
 	fail("\nCan't open output file %s\n", name.c_str());
 }
 
+std::string
+log_name_for(const std::string &output_name)
+{
+	return output_name + ".log";
+}
+
 // The listing names, when the command line has them: the first two
 // arguments, both before the options.
 static std::vector<const char *>
@@ -42,8 +48,8 @@ open_outputs(int argc, char **argv)
 	std::vector<const char *> others = listing_names(argc, argv);
 	// Opened by the name as typed, which the kernel resolves ("link/.."
 	// is the link's parent); shown by its full name.
-	std::string log_name = settings.output_name + ".log";
-	settings.log_path = settings.output_path + ".log";
+	std::string log_name = log_name_for(settings.output_name);
+	std::string log_path = log_name_for(settings.output_path);
 	// Both files are checked before either is created, so that a refused
 	// log file leaves no empty output file behind.
 	int output = open_existing_appending(settings.output_name.c_str(), others);
@@ -54,7 +60,7 @@ open_outputs(int argc, char **argv)
 	}
 	if (log == refused_file) {
 		close_appending(output);
-		refuse_output_file(settings.log_path);
+		refuse_output_file(log_path);
 	}
 	if (output == no_such_file)
 		output = open_or_create_appending(settings.output_name.c_str(), others);
@@ -66,11 +72,11 @@ open_outputs(int argc, char **argv)
 		log = open_or_create_appending(log_name.c_str(), others);
 	if (log < 0) {
 		close_appending(output);
-		refuse_output_file(settings.log_path);
+		refuse_output_file(log_path);
 	}
 	// An earlier output option's files stay open, unwritten, to the end.
 	output_stream = stream_for(output, settings.output_path);
-	log_stream = stream_for(log, settings.log_path);
+	log_stream = stream_for(log, log_path);
 	// The header is in the file from now on, whatever ends the run.
 	write_log_header(argc, argv);
 	flush_checked(log_stream);

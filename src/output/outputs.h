@@ -14,6 +14,9 @@ void open_outputs(int argc, char **argv);
 // stream.
 void finish_outputs();
 
+// The name of the log file beside the output file of that name.
+std::string log_name_for(const std::string &output_name);
+
 // Ends the run with status 1: the output or log file of that name can't be
 // opened.
 [[noreturn]] void refuse_output_file(const std::string &name);
