@@ -34,8 +34,3 @@ size_t record_span(const CompareField &field, const char *record);
 // Whether the record is the first of a listing without headers, which
 // lies outside its listing's buffer.
 bool is_unheaded_first(const CompareField &field, const char *record);
-
-// Where the hash of a record begins: the first run of eight hex digits
-// after the first blank at or after index 3.  -1 when there is none.
-// On success *hash_length is the distance to the next blank or the end.
-int find_hash(const char *record, int own_length, int *hash_length);
