@@ -35,7 +35,7 @@ struct Listing {
 	int progress_step = 0;		// records between two progress counts
 	uint64_t passed_over = 0;	// lines of another length in the data
 	uint64_t first_passed_over_line = 0;
-	// The data ended short of a "----- END" line: lines of the record
+	// The data ended short of a trailer line: lines of the record
 	// length that follow before one, and the line the data ended at.
 	uint64_t past_the_end = 0;
 	uint64_t data_end_line = 0;

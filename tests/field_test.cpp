@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "listing/columns.h"
 #include "loader/field.h"
 #include "run_state.h"
 

@@ -426,9 +426,18 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	EXPECT_EQ(r.status, 0);
 	r = run_list(dir, { "--help" });
 	EXPECT_EQ(r.out.rfind("Usage: rowsift-list [OPTION]... DIR...\n", 0), 0u);
+	EXPECT_NE(r.out.find("\n  -a, --algorithm NAME    md5 (the default) or sha256\n  -o, "),
+	    std::string::npos) << r.out;
+	// Help that could not be written is no success.
+	r = run_shell(dir, list_binary + " --help > /dev/full");
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: standard output: No space left on device\n");
 	EXPECT_EQ(run_list(dir, { "--bogus", "." }).status, 2);
 	EXPECT_EQ(run_list(dir, { "-w", "0", "." }).status, 2);
-	EXPECT_EQ(run_list(dir, { "-a", "sha1", "." }).status, 2);
+	r = run_list(dir, { "-a", "sha1", "." });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: unknown algorithm 'sha1' (md5 or sha256)\n"
+	    "Try 'rowsift-list --help' for more information.\n");
 	r = run_list(dir, { "-w", "30", "--", "-tree", "-q" });
 	EXPECT_EQ(r.status, 2) << "-q after -- is a directory";
 	EXPECT_EQ(r.err, "rowsift-list: -q: No such file or directory\n");

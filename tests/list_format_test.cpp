@@ -6,15 +6,17 @@
 #include <cstring>
 
 #include "list/list.h"
-#include "loader/field.h"
+#include "listing/escape.h"
+#include "listing/markers.h"
+#include "listing/title.h"
 
 namespace {
 
 Layout
-layout_for(Algorithm algorithm, int width)
+layout_with(const char *algorithm, int width)
 {
 	ListOptions o;
-	o.algorithm = algorithm;
+	o.algorithm = find_algorithm(algorithm);
 	o.width = width;
 	return layout_of(o);
 }
@@ -56,8 +58,8 @@ TEST(ListRecord, HashSearchFindsTheHashForSizesOfEveryWidth)
 	// Digits that could pass for hex in every position, the largest and
 	// the smallest size of each width.
 	const std::string digits = "1234567890123456789";
-	for (Algorithm algorithm : { Algorithm::md5, Algorithm::sha256 }) {
-		Layout layout = layout_for(algorithm, 30);
+	for (size_t a = 0; a < hash_algorithm_count; a++) {
+		Layout layout = layout_with(hash_algorithms[a].name, 30);
 		for (size_t width = 1; width <= 19; width++) {
 			int64_t low = width == 1 ? 0 : std::stoll(std::string(1, '1') + std::string(width - 1, '0'));
 			int64_t high = width == 19 ? INT64_MAX : std::stoll(std::string(width, '9'));
@@ -74,7 +76,7 @@ TEST(ListRecord, HashSearchFindsTheHashForSizesOfEveryWidth)
 
 TEST(ListRecord, ColumnsAndUnknownsKeepTheirPlaces)
 {
-	Layout layout = layout_for(Algorithm::md5, 12);
+	Layout layout = layout_with("md5", 12);
 	Record r = hashed_record("a.txt", 1234567);
 	EXPECT_EQ(record_line(r, layout),
 	    "          1,234,567|2025-12-09|13:30:47| 5A61686F767D848B9299A0A7AEB5BCC3 | a.txt       ");
@@ -95,7 +97,7 @@ TEST(ListRecord, ColumnsAndUnknownsKeepTheirPlaces)
 
 TEST(ListRecord, ColumnTitleLinesUpWithTheRecords)
 {
-	Layout layout = layout_for(Algorithm::sha256, 20);
+	Layout layout = layout_with("sha256", 20);
 	std::string title = column_title(layout);
 	std::string line = record_line(hashed_record("x", 1), layout);
 	EXPECT_EQ(title.size(), line.size());
@@ -131,4 +133,29 @@ TEST(ListTitle, RootsCannotMakeAHeaderAndStayShort)
 	title = title_line(o, 0);
 	EXPECT_LT(title.size(), 1000u);
 	EXPECT_NE(title.find(" and 93 more"), std::string::npos) << title;
+}
+
+// What --like and rowsift's algorithm refusal read back of every title
+// line rowsift-list writes.
+TEST(ListTitle, EveryAlgorithmAndWidthIsReadBack)
+{
+	ListOptions o;
+	o.roots = { "/srv/data" };
+	for (size_t a = 0; a < hash_algorithm_count; a++) {
+		for (int width : { 1, 200, max_width }) {
+			o.algorithm = &hash_algorithms[a];
+			o.width = width;
+			std::string line = title_line(o, 1765287047) + "\r\n" + std::string(header_marker);
+			Title title = read_title(line.data(), line.size());
+			EXPECT_TRUE(title.found) << line;
+			EXPECT_EQ(find_algorithm(title.algorithm), o.algorithm) << line;
+			EXPECT_TRUE(title.width_given) << line;
+			EXPECT_EQ(title.width, width) << line;
+		}
+	}
+	for (const char *other : { "sumlist 1.0 listing, md5, path width 9", "rowsift-list 1.0 listing md5" }) {
+		Title title = read_title(other, strlen(other));
+		EXPECT_FALSE(title.found) << other;
+		EXPECT_EQ(title.algorithm, "") << other;
+	}
 }

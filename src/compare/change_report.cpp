@@ -9,35 +9,23 @@
 
 #include "bytes.h"
 #include "compare/match.h"
+#include "listing/columns.h"
 #include "loader/extract.h"
 #include "output/messages.h"
 #include "run_state.h"
 
 // Where a listing's records hold their hash and their path, found in its
-// first record: the hash as -h finds it, the path after the "|" that
-// closes the hash column and the blank that follows it.
-struct Columns {
-	int hash_start = 0;
-	int hash_length = 0;
-	int path_start = 0;
-};
-
+// first record.
 static Columns
 locate_columns(const Listing &l, const CompareField &field)
 {
-	Columns c;
 	if (l.count == 0)
-		return c;
+		return Columns();
 	const char *first = l.table.entries[0];
 	int length = int(record_span(field, first));
-	c.hash_start = find_hash(first, length, &c.hash_length);
+	Columns c = locate_columns(first, length);
 	if (c.hash_start < 0)
 		fail("\nNo hash value found in the first record of %s\n", l.name);
-	int hash_end = c.hash_start + c.hash_length;
-	auto *bar = static_cast<const char *>(memchr(first + hash_end, '|', size_t(length - hash_end)));
-	c.path_start = bar ? int(bar - first) + 1 : length;
-	if (c.path_start < length && first[c.path_start] == ' ')
-		c.path_start++;
 	if (c.path_start >= length)
 		fail("\nNo path after the hash in the first record of %s\n", l.name);
 	return c;
@@ -187,16 +175,6 @@ by_hash(const Entry &a, const Entry &b)
 	return order < 0 || (order == 0 && compare_text(a.path, b.path) < 0);
 }
 
-// Only a hash of hex digits says what a file holds; a marker for a file
-// that could not be read pairs with nothing.
-static bool
-is_real_hash(std::string_view hash)
-{
-	return !hash.empty() && std::all_of(hash.begin(), hash.end(), [](char ch) {
-		return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
-	});
-}
-
 enum ChangeKind { changed, moved, added, removed, touched, kind_count };
 static const char *const kind_names[kind_count] = { "changed", "moved", "added", "removed",
 	"touched" };
@@ -235,7 +213,7 @@ change_of_pair(const Entry &a, const Entry &b, PairKey key)
 {
 	if (key == by_same_content)
 		return { moved, a.path, b.path };
-	// The marker of a file that could not be read says nothing of its
+	// The mark of a file that could not be read says nothing of its
 	// content: records that differ beside it may hide a change.
 	bool same_content = is_real_hash(a.hash) && is_real_hash(b.hash) &&
 	    compare_text(a.hash, b.hash) == 0;

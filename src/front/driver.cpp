@@ -8,6 +8,7 @@
 #include "compare/report.h"
 #include "front/options.h"
 #include "front/usage.h"
+#include "listing/markers.h"
 #include "loader/algorithm.h"
 #include "loader/extract.h"
 #include "loader/field.h"
@@ -65,7 +66,8 @@ static void
 note_cut_short(FILE *stream, const Listing &l)
 {
 	if (!settings.no_headers && !l.trailer_found)
-		write_text(stream, "\nNote: %s has no \"----- END\" line; it may be cut short\n", l.name);
+		write_text(stream, "\nNote: %s has no \"%.*s\" line; it may be cut short\n", l.name,
+		    int(trailer_marker.size()), trailer_marker.data());
 }
 
 static void

@@ -2,13 +2,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "list/list.h"
 #include "platform/beneath.h"
+#include "platform/tree.h"
 
 // Fetched once: fetching looks the algorithm up in the provider tables
 // under a lock, which per file would cost more than hashing a small one.
@@ -17,19 +15,12 @@ static EVP_MD *digest;
 // Large reads keep the system call cost well below the hashing cost.
 static const size_t buffer_size = 512 << 10;
 
-size_t
-digest_size(Algorithm a)
-{
-	return a == Algorithm::md5 ? 16 : 32;
-}
-
 void
 fetch_digest()
 {
-	digest = EVP_MD_fetch(nullptr, options.algorithm == Algorithm::md5 ? "MD5" : "SHA2-256", nullptr);
+	digest = EVP_MD_fetch(nullptr, options.algorithm->digest_name, nullptr);
 	if (!digest)
-		fail("the %s algorithm is not available from libcrypto",
-		    options.algorithm == Algorithm::md5 ? "md5" : "sha256");
+		list_fail("the %s algorithm is not available from libcrypto", options.algorithm->name);
 }
 
 // The next record to hash, waiting for the walk to find one; null when
@@ -62,9 +53,7 @@ read_into_digest(int fd, size_t size, EVP_MD_CTX *context, char *buffer, bool &s
 {
 	size_t total = 0;
 	while (total < size) {
-		ssize_t got = read(fd, buffer, std::min(buffer_size, size - total));
-		if (got < 0 && errno == EINTR)
-			continue;
+		int64_t got = read_some(fd, buffer, std::min(buffer_size, size - total));
 		if (got < 0)
 			return false;
 		if (got == 0) {
@@ -79,10 +68,11 @@ read_into_digest(int fd, size_t size, EVP_MD_CTX *context, char *buffer, bool &s
 }
 
 static bool
-same_state(const struct stat &a, const struct stat &b)
+same_state(const FileStatus &a, const FileStatus &b)
 {
-	return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-	    a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+	return a.size == b.size && a.modified_seconds == b.modified_seconds &&
+	    a.modified_nanoseconds == b.modified_nanoseconds && a.inode == b.inode &&
+	    a.device == b.device;
 }
 
 enum HashResult { hash_done, hash_failed, hash_changed };
@@ -94,36 +84,35 @@ enum HashResult { hash_done, hash_failed, hash_changed };
 static HashResult
 hash_once(Record &r, EVP_MD_CTX *context, char *buffer)
 {
-	int fd = open_beneath(roots[r.root].fd, r.path.c_str() + r.rel_offset,
-	    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-	struct stat before, after;
-	if (fd < 0 || fstat(fd, &before) != 0) {
+	int fd = open_file_beneath(roots[r.root].fd, r.path.c_str() + r.rel_offset);
+	FileStatus before, after;
+	if (fd < 0 || !status_of(fd, before)) {
 		mark_unreadable(r, fd < 0 ? open_failure(errno) : strerror(errno));
 		if (fd >= 0)
-			close(fd);
+			close_file(fd);
 		return hash_failed;
 	}
 	HashResult result = hash_done;
 	bool short_file = false;
-	if (!S_ISREG(before.st_mode)) {
+	if (before.kind != FileKind::regular) {
 		mark_unreadable(r, "no longer a regular file");
 		result = hash_failed;
 	} else {
-		if (size_t(before.st_size) > buffer_size)
-			posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+		if (size_t(before.size) > buffer_size)
+			advise_sequential(fd);
 		EVP_DigestInit_ex2(context, digest, nullptr);
-		if (!read_into_digest(fd, size_t(before.st_size), context, buffer, short_file) ||
+		if (!read_into_digest(fd, size_t(before.size), context, buffer, short_file) ||
 		    !EVP_DigestFinal_ex(context, r.digest, nullptr)) {
 			mark_unreadable(r, strerror(errno));
 			result = hash_failed;
-		} else if (short_file || fstat(fd, &after) != 0 || !same_state(before, after)) {
+		} else if (short_file || !status_of(fd, after) || !same_state(before, after)) {
 			result = hash_changed;
 		}
 		r.stat_known = true;
-		r.size = before.st_size;
-		r.mtime = before.st_mtim.tv_sec;
+		r.size = before.size;
+		r.mtime = before.modified_seconds;
 	}
-	close(fd);
+	close_file(fd);
 	return result;
 }
 
@@ -148,7 +137,7 @@ hash_records()
 	EVP_MD_CTX *context = EVP_MD_CTX_new();
 	char *buffer = static_cast<char *>(aligned_alloc(4096, buffer_size));
 	if (!context || !buffer)
-		fail("out of memory");
+		list_fail("out of memory");
 	while (Record *r = next_record())
 		hash_record(*r, context, buffer);
 	free(buffer);

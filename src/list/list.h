@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "listing/algorithms.h"
+#include "listing/columns.h"
+
 extern const char *const list_version;
 
 // Every path under /usr on the machine it was chosen on fits, written in
@@ -18,15 +21,13 @@ extern const char *const list_version;
 const int default_width = 200;
 const int max_width = 65536;
 
-enum class Algorithm { md5, sha256 };
-
 struct ListOptions {
 	std::vector<std::string> roots;
 	std::vector<std::string> excludes;
 	std::string output_path;	// empty: the standard output
 	std::string prefix;
 	std::string like_path;
-	Algorithm algorithm = Algorithm::md5;
+	const HashAlgorithm *algorithm = &hash_algorithms[0];
 	int width = default_width;
 	bool width_given = false;
 	bool algorithm_given = false;
@@ -34,14 +35,6 @@ struct ListOptions {
 	bool one_file_system = false;
 	bool quiet = false;
 	int threads = 2;
-};
-
-// The byte positions of a record; every record of a listing has them all.
-struct Layout {
-	int hash_chars;
-	int width;
-	size_t record_length;	// without the line end
-	const char *eol;
 };
 
 enum RecordState : uint8_t { record_pending, record_hashed, record_unreadable };
@@ -57,7 +50,7 @@ struct Record {
 	uint8_t root = 0;
 	uint8_t state = record_pending;
 	uint16_t rel_offset = 0;
-	unsigned char digest[32];
+	unsigned char digest[max_digest_bytes];
 };
 
 struct Root {
@@ -96,29 +89,34 @@ extern Counters counters;
 extern std::vector<OwnFile> own_files;
 extern std::atomic<int> exit_status;
 
-// messages.cpp: every line on stderr, kept clear of the progress line.
+// messages.cpp: every line on stderr, kept clear of the progress line,
+// and every end of the run.  Their names are rowsift-list's own: the tests
+// link rowsift's stages beside them.
 std::string escaped_name(const std::string &path);
 // A line on stderr about a path that leaves the exit status as it is.
 void report_path_note(const std::string &path, const std::string &text);
 void report_path_error(const std::string &path, int error);
 void report_path_problem(const std::string &path, const std::string &reason);
-void report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-[[noreturn]] void fail(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-[[noreturn]] void fail_usage(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void list_report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Ends the run with status 2, the temporary listing removed.
+[[noreturn]] void list_fail(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// As list_fail, with a pointer to --help after the message.
+[[noreturn]] void list_fail_usage(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// As list_fail_usage, for a message already written.
+[[noreturn]] void list_end_usage();
+// Ends the run with the status once stdout is written out; a failure to
+// write it ends the run with status 2 instead, saying so.
+[[noreturn]] void list_end_run(int status);
 void set_cleanup_path(const std::string &path);
 std::unique_lock<std::mutex> lock_stderr();
 void note_progress_line(size_t length);
 
 // options.cpp
-void parse_options(int argc, char **argv);
+void parse_list_options(int argc, char **argv);
 Layout layout_of(const ListOptions &o);
 
 // format.cpp
-void append_escaped(std::string &out, const char *text, size_t n);
-size_t escaped_length(const char *text, size_t n);
 std::string title_line(const ListOptions &o, int64_t now);
-std::string column_title(const Layout &layout);
-void format_size(char *column, int64_t size);
 void format_record(char *line, const Record &r, const std::string &prefix, const Layout &layout);
 
 // walk.cpp
@@ -130,7 +128,6 @@ std::string open_failure(int error);
 // hash.cpp
 void fetch_digest();
 void hash_records();
-size_t digest_size(Algorithm a);
 
 // output.cpp
 void open_output();

@@ -1,29 +1,12 @@
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <ctime>
-#include <system_error>
-#include <thread>
 
 #include "list/list.h"
+#include "platform/clock.h"
 #include "platform/descriptors.h"
-
-// The other hashing threads start at once and hash what the walk finds
-// while it goes on; this thread joins them when the walk is over.
-static std::vector<std::thread>
-start_helpers(int count)
-{
-	std::vector<std::thread> helpers;
-	for (int i = 0; i < count; i++) {
-		try {
-			helpers.emplace_back(hash_records);
-		} catch (const std::system_error &) {
-			break;
-		}
-	}
-	return helpers;
-}
+#include "platform/signals.h"
+#include "platform/threads.h"
 
 static bool
 by_path(const Record *a, const Record *b)
@@ -57,23 +40,24 @@ main(int argc, char **argv)
 	// A closed stdout or stderr would otherwise be the first file opened,
 	// and messages would land in the listing.
 	if (!open_standard_descriptors())
-		fail("/dev/null: %s", strerror(errno));
+		list_fail("/dev/null: %s", strerror(errno));
 	// A write past the file size limit fails and is told as a write error.
-	signal(SIGXFSZ, SIG_IGN);
-	parse_options(argc, argv);
+	ignore_file_size_limit();
+	parse_list_options(argc, argv);
 	open_roots();
 	open_output();
 	fetch_digest();
-	int64_t now = int64_t(time(nullptr));
+	int64_t now = current_time();
 	start_progress();
-	std::vector<std::thread> helpers = start_helpers(options.threads - 1);
-	walk_roots();
-	hash_records();
-	for (std::thread &helper : helpers)
-		helper.join();
+	// The other hashing threads start at once and hash what the walk finds
+	// while it goes on; this one hashes what is left when it is over.
+	run_n(options.threads - 1, hash_records, [] {
+		walk_roots();
+		hash_records();
+	});
 	stop_progress();
 	std::vector<const Record *> sorted = sorted_records();
 	write_listing(sorted, now);
 	print_summary();
-	return exit_status;
+	list_end_run(exit_status);
 }

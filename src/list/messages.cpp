@@ -1,18 +1,14 @@
 #include <cerrno>
-#include <csignal>
 #include <cstdarg>
 #include <cstring>
-#include <iterator>
-#include <unistd.h>
 
 #include "list/list.h"
+#include "listing/escape.h"
+#include "platform/process.h"
+#include "platform/replacing.h"
 
 static std::mutex stderr_lock;
 static size_t progress_length;	// of the progress line now shown; 0: none
-
-// The temporary listing, removed when the run fails or is interrupted.
-// A plain array, so that a signal handler can read it.
-static char cleanup_path[4096];
 
 std::unique_lock<std::mutex>
 lock_stderr()
@@ -72,81 +68,58 @@ write_message(const char *fmt, va_list args)
 }
 
 void
-report(const char *fmt, ...)
+list_report(const char *fmt, ...)
 {
 	va_list args;
 	va_start(args, fmt);
 	write_message(fmt, args);
 	va_end(args);
-}
-
-static void
-remove_temporary()
-{
-	if (cleanup_path[0])
-		unlink(cleanup_path);
 }
 
 // Other threads may still be hashing, so the process ends without running
-// destructors under them.
+// destructors under them.  The temporary listing is removed first.
 void
-fail(const char *fmt, ...)
+list_fail(const char *fmt, ...)
 {
 	va_list args;
 	va_start(args, fmt);
 	write_message(fmt, args);
 	va_end(args);
-	remove_temporary();
+	remove_hidden_file();
 	fflush(stderr);
-	_exit(2);
+	end_process_now(2);
 }
 
 void
-fail_usage(const char *fmt, ...)
+list_end_usage()
+{
+	fputs("Try 'rowsift-list --help' for more information.\n", stderr);
+	remove_hidden_file();
+	end_process_now(2);
+}
+
+void
+list_fail_usage(const char *fmt, ...)
 {
 	va_list args;
 	va_start(args, fmt);
 	write_message(fmt, args);
 	va_end(args);
-	fputs("Try 'rowsift-list --help' for more information.\n", stderr);
-	remove_temporary();
-	_exit(2);
+	list_end_usage();
 }
 
-static void
-remove_and_reraise(int signal_number)
+void
+list_end_run(int status)
 {
-	remove_temporary();
-	::signal(signal_number, SIG_DFL);
-	raise(signal_number);
+	if (fflush(stdout) != 0 || ferror(stdout))
+		list_fail("standard output: %s", strerror(errno));
+	end_process(status);
 }
 
-// Every signal whose default ends the process, except those the caller
-// set to be ignored.
-static void
-remove_temporary_on_signals()
-{
-	static const int ending[] = {
-		SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1,
-		SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGVTALRM,
-		SIGPROF, SIGIO, SIGPWR, SIGSYS,
-	};
-	std::vector<int> signals(std::begin(ending), std::end(ending));
-	for (int n = SIGRTMIN; n <= SIGRTMAX; n++)
-		signals.push_back(n);
-	for (int signal_number : signals) {
-		struct sigaction old;
-		if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-			::signal(signal_number, remove_and_reraise);
-	}
-}
-
+// The temporary listing, removed when the run fails or is interrupted.
 void
 set_cleanup_path(const std::string &path)
 {
-	if (path.size() >= sizeof cleanup_path)
-		fail("%s: name too long", path.c_str());
-	memcpy(cleanup_path, path.c_str(), path.size() + 1);
-	if (!path.empty())
-		remove_temporary_on_signals();
+	if (!remove_on_ending(path))
+		list_fail("%s: name too long", path.c_str());
 }

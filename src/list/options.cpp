@@ -4,13 +4,17 @@
 #include <getopt.h>
 
 #include "list/list.h"
+#include "listing/markers.h"
+#include "listing/title.h"
 
-static const char usage_text[] =
+static const char usage_start[] =
     "Usage: rowsift-list [OPTION]... DIR...\n"
     "Write a hash listing of the regular files under each DIR, which rowsift\n"
     "compares with another listing.\n"
     "\n"
-    "  -a, --algorithm NAME    md5 (the default) or sha256\n"
+    "  -a, --algorithm NAME    ";
+static const char usage_rest[] =
+    "\n"
     "  -o, --output FILE       write the listing to FILE, in place only when complete\n"
     "  -w, --width N           pad paths to N bytes (default 200)\n"
     "      --like OLD          take the algorithm, width and line ends of listing OLD\n"
@@ -51,18 +55,16 @@ read_count(const char *text, const char *what, int low, int high)
 	errno = 0;
 	long value = strtol(text, &end, 10);
 	if (errno || end == text || *end || value < low || value > high)
-		fail_usage("%s must be a number from %d to %d, not '%s'", what, low, high, text);
+		list_fail_usage("%s must be a number from %d to %d, not '%s'", what, low, high, text);
 	return int(value);
 }
 
-static Algorithm
+static const HashAlgorithm *
 read_algorithm(const char *name)
 {
-	if (strcmp(name, "md5") == 0)
-		return Algorithm::md5;
-	if (strcmp(name, "sha256") == 0)
-		return Algorithm::sha256;
-	fail_usage("unknown algorithm '%s' (md5 or sha256)", name);
+	if (const HashAlgorithm *known = find_algorithm(name))
+		return known;
+	list_fail_usage("unknown algorithm '%s' (%s)", name, algorithm_choices(false).c_str());
 }
 
 // Reads up to a line end, keeping no more than the longest record.
@@ -95,31 +97,25 @@ take_layout_of(const char *path)
 {
 	FILE *in = fopen(path, "rb");
 	if (!in)
-		fail("%s: %s", path, strerror(errno));
-	std::string title, line;
-	read_line(in, title);
-	bool crlf = strip_cr(title);
-	const char *algorithm = nullptr;
-	size_t width_at = title.find(", path width ");
-	if (title.rfind("rowsift-list ", 0) == 0) {
-		if (title.find(" listing, md5, ") != std::string::npos)
-			algorithm = "md5";
-		else if (title.find(" listing, sha256, ") != std::string::npos)
-			algorithm = "sha256";
-	}
-	if (!algorithm || width_at == std::string::npos) {
+		list_fail("%s: %s", path, strerror(errno));
+	std::string first, line;
+	read_line(in, first);
+	bool crlf = strip_cr(first);
+	Title title = read_title(first.data(), first.size());
+	const HashAlgorithm *algorithm = title.found ? find_algorithm(title.algorithm) : nullptr;
+	if (!algorithm || !title.width_given) {
 		fclose(in);
-		fail("%s: not a listing written by rowsift-list", path);
+		list_fail("%s: not a listing written by rowsift-list", path);
 	}
-	options.algorithm = read_algorithm(algorithm);
-	options.width = atoi(title.c_str() + width_at + strlen(", path width "));
+	options.algorithm = algorithm;
+	options.width = title.width;
 	options.lf_only = !crlf;
 	for (int i = 0; i < 3 && read_line(in, line); i++)
 		strip_cr(line);
 	fclose(in);
 	if (options.width < 1 || options.width > max_width ||
-	    (line.rfind("----- END", 0) != 0 && line.size() != layout_of(options).record_length))
-		fail("%s: its records don't have the layout its title line gives", path);
+	    (line.rfind(trailer_marker, 0) != 0 && line.size() != layout_of(options).record_length))
+		list_fail("%s: its records don't have the layout its title line gives", path);
 }
 
 static void
@@ -132,7 +128,7 @@ read_option(int letter)
 		break;
 	case 'o':
 		if (!*optarg)
-			fail_usage("the output file name is empty");
+			list_fail_usage("the output file name is empty");
 		options.output_path = optarg;
 		break;
 	case 'w':
@@ -161,14 +157,16 @@ read_option(int letter)
 		options.quiet = true;
 		break;
 	case option_help:
-		fputs(usage_text, stdout);
-		exit(0);
+		fputs(usage_start, stdout);
+		fputs(algorithm_choices(true).c_str(), stdout);
+		fputs(usage_rest, stdout);
+		list_end_run(0);
 	case option_version:
 		printf("rowsift-list %s\n", list_version);
-		exit(0);
+		list_end_run(0);
 	default:
-		fputs("Try 'rowsift-list --help' for more information.\n", stderr);
-		exit(2);
+		// getopt has said what is wrong.
+		list_end_usage();
 	}
 }
 
@@ -182,7 +180,7 @@ without_trailing_slashes(std::string root)
 }
 
 void
-parse_options(int argc, char **argv)
+parse_list_options(int argc, char **argv)
 {
 	opterr = 1;
 	int letter;
@@ -191,12 +189,12 @@ parse_options(int argc, char **argv)
 	for (int i = optind; i < argc; i++)
 		options.roots.push_back(without_trailing_slashes(argv[i]));
 	if (options.roots.empty())
-		fail_usage("no directory to list");
+		list_fail_usage("no directory to list");
 	if (options.roots.size() > 255)
-		fail_usage("at most 255 directories can be listed at once");
+		list_fail_usage("at most 255 directories can be listed at once");
 	if (!options.like_path.empty()) {
 		if (options.width_given || options.algorithm_given)
-			fail_usage("--like sets the width and the algorithm; leave out -w and -a");
+			list_fail_usage("--like sets the width and the algorithm; leave out -w and -a");
 		take_layout_of(options.like_path.c_str());
 	}
 }
@@ -204,10 +202,5 @@ parse_options(int argc, char **argv)
 Layout
 layout_of(const ListOptions &o)
 {
-	Layout layout;
-	layout.hash_chars = int(2 * digest_size(o.algorithm));
-	layout.width = o.width;
-	layout.record_length = 44 + size_t(layout.hash_chars) + size_t(o.width);
-	layout.eol = o.lf_only ? "\n" : "\r\n";
-	return layout;
+	return layout_for(o.algorithm->hex_length, o.width, o.lf_only);
 }

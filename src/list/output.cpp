@@ -3,21 +3,22 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "list/list.h"
+#include "listing/markers.h"
+#include "platform/replacing.h"
+#include "platform/tree.h"
 
 static int out_fd = 1;
 static std::string temporary_path;
 static std::string target_path;	// what -o names, its links followed
 
 static void
-leave_out(const struct stat &st)
+leave_out(const FileStatus &st)
 {
 	OwnFile own;
-	own.device = st.st_dev;
-	own.inode = st.st_ino;
+	own.device = st.device;
+	own.inode = st.inode;
 	own_files.push_back(own);
 }
 
@@ -36,17 +37,15 @@ link_target(const std::string &path)
 {
 	std::string target = path;
 	for (int links = 0; links < 40; links++) {
-		struct stat st;
-		if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+		FileStatus st;
+		if (!link_status(target.c_str(), st) || st.kind != FileKind::link)
 			return target;
-		std::vector<char> text(size_t(st.st_size) + 2);
-		ssize_t n = readlink(target.c_str(), text.data(), text.size());
-		if (n < 0 || size_t(n) >= text.size())
-			fail("%s: %s", path.c_str(), strerror(n < 0 ? errno : EOVERFLOW));
-		std::string next(text.data(), size_t(n));
+		std::string next;
+		if (!read_link(target.c_str(), next))
+			list_fail("%s: %s", path.c_str(), strerror(errno));
 		target = next[0] == '/' ? next : directory_part(target) + next;
 	}
-	fail("%s: %s", path.c_str(), strerror(ELOOP));
+	list_fail("%s: %s", path.c_str(), strerror(ELOOP));
 }
 
 // The listing only ever replaces a regular file of its own: renamed over
@@ -55,17 +54,17 @@ link_target(const std::string &path)
 static void
 check_replaceable(const std::string &target)
 {
-	struct stat st;
-	if (lstat(target.c_str(), &st) != 0)
+	FileStatus st;
+	if (!link_status(target.c_str(), st))
 		return;
 	const char *name = options.output_path.c_str();
-	if (S_ISDIR(st.st_mode))
-		fail("%s: %s", name, strerror(EISDIR));
-	if (!S_ISREG(st.st_mode))
-		fail("%s: not a regular file; a listing replaces only a regular file", name);
-	if (st.st_nlink > 1)
-		fail("%s: has %ju links; a listing replaces only a file with one",
-		    name, uintmax_t(st.st_nlink));
+	if (st.kind == FileKind::directory)
+		list_fail("%s: %s", name, strerror(EISDIR));
+	if (st.kind != FileKind::regular)
+		list_fail("%s: not a regular file; a listing replaces only a regular file", name);
+	if (st.links > 1)
+		list_fail("%s: has %ju links; a listing replaces only a file with one",
+		    name, uintmax_t(st.links));
 }
 
 // The listing is written under a hidden name beside its own and renamed
@@ -79,36 +78,29 @@ open_temporary(const std::string &path)
 	const size_t added = std::strlen("..XXXXXX");
 	if (base.size() + added > NAME_MAX)
 		base.resize(NAME_MAX - added);
-	std::string name = dir + "." + base + ".XXXXXX";
-	std::vector<char> writable(name.begin(), name.end());
-	writable.push_back('\0');
-	out_fd = mkstemp(writable.data());
+	out_fd = create_hidden_file(dir + "." + base + ".XXXXXX", &temporary_path);
 	if (out_fd < 0)
-		fail("%s: %s", options.output_path.c_str(), strerror(errno));
-	temporary_path = writable.data();
+		list_fail("%s: %s", options.output_path.c_str(), strerror(errno));
 	set_cleanup_path(temporary_path);
-	mode_t mask = umask(0);
-	umask(mask);
-	fchmod(out_fd, 0666 & ~mask);
 }
 
 void
 open_output()
 {
-	struct stat st;
+	FileStatus st;
 	if (options.output_path.empty()) {
-		if (fstat(1, &st) == 0 && S_ISREG(st.st_mode))
+		if (status_of(1, st) && st.kind == FileKind::regular)
 			leave_out(st);
 		return;
 	}
 	target_path = link_target(options.output_path);
 	check_replaceable(target_path);
 	// The file about to be replaced is left out too.
-	if (stat(target_path.c_str(), &st) == 0)
+	if (path_status(target_path.c_str(), st))
 		leave_out(st);
 	open_temporary(target_path);
-	if (fstat(out_fd, &st) != 0)
-		fail("%s: %s", temporary_path.c_str(), strerror(errno));
+	if (!status_of(out_fd, st))
+		list_fail("%s: %s", temporary_path.c_str(), strerror(errno));
 	leave_out(st);
 }
 
@@ -119,17 +111,10 @@ output_name()
 }
 
 static void
-write_all(const char *data, size_t n)
+write_out(const std::string &text)
 {
-	while (n > 0) {
-		ssize_t done = write(out_fd, data, n);
-		if (done < 0 && errno == EINTR)
-			continue;
-		if (done < 0)
-			fail("%s: %s", output_name(), strerror(errno));
-		data += done;
-		n -= size_t(done);
-	}
+	if (!write_all(out_fd, text.data(), text.size()))
+		list_fail("%s: %s", output_name(), strerror(errno));
 }
 
 static void
@@ -144,12 +129,12 @@ finish_output()
 {
 	if (options.output_path.empty())
 		return;
-	if (fsync(out_fd) != 0 || close(out_fd) != 0)
-		fail("%s: %s", output_name(), strerror(errno));
+	if (!sync_and_close(out_fd))
+		list_fail("%s: %s", output_name(), strerror(errno));
 	// What stands under the name may have changed during the run.
 	check_replaceable(target_path);
-	if (rename(temporary_path.c_str(), target_path.c_str()) != 0)
-		fail("%s: %s", output_name(), strerror(errno));
+	if (!rename_file(temporary_path, target_path))
+		list_fail("%s: %s", output_name(), strerror(errno));
 	set_cleanup_path("");
 }
 
@@ -161,18 +146,18 @@ write_listing(const std::vector<const Record *> &sorted, int64_t now)
 	const size_t flush_at = 1 << 20;
 	std::string out;
 	add_line(out, title_line(options, now), layout.eol);
-	add_line(out, "----- BEGIN", layout.eol);
+	add_line(out, std::string(header_marker), layout.eol);
 	add_line(out, column_title(layout), layout.eol);
 	std::string line(layout.record_length, ' ');
 	for (const Record *r : sorted) {
 		format_record(&line[0], *r, options.prefix, layout);
 		add_line(out, line, layout.eol);
 		if (out.size() >= flush_at) {
-			write_all(out.data(), out.size());
+			write_out(out);
 			out.clear();
 		}
 	}
-	add_line(out, "----- END", layout.eol);
-	write_all(out.data(), out.size());
+	add_line(out, std::string(trailer_marker), layout.eol);
+	write_out(out);
 	finish_output();
 }

@@ -1,11 +1,10 @@
 #include <chrono>
-#include <system_error>
-#include <thread>
-#include <unistd.h>
 
 #include "list/list.h"
+#include "platform/terminal.h"
+#include "platform/threads.h"
 
-static std::thread reporter;
+static Background reporter;
 static std::mutex reporter_lock;
 static std::condition_variable reporter_wake;
 static bool reporter_done;
@@ -60,26 +59,24 @@ void
 start_progress()
 {
 	started = std::chrono::steady_clock::now();
-	if (options.quiet || !isatty(2))
+	if (options.quiet || !is_terminal(2))
 		return;
-	try {
-		reporter = std::thread(report_until_done);
-	} catch (const std::system_error &) {
-		// The listing is what matters; it is written without progress.
-	}
+	// Without a thread the listing, which is what matters, is written
+	// without progress.
+	start_background_if_possible(reporter, report_until_done);
 }
 
 void
 stop_progress()
 {
-	if (!reporter.joinable())
+	if (!is_running(reporter))
 		return;
 	{
 		std::lock_guard<std::mutex> held(reporter_lock);
 		reporter_done = true;
 	}
 	reporter_wake.notify_all();
-	reporter.join();
+	wait_for(reporter);
 	lock_stderr();
 }
 
@@ -89,7 +86,7 @@ print_summary()
 	if (options.quiet)
 		return;
 	double seconds = seconds_since_start();
-	report("%llu files, %.1f MB in %.2f s (%.0f MB/s), %llu could not be read",
+	list_report("%llu files, %.1f MB in %.2f s (%.0f MB/s), %llu could not be read",
 	    (unsigned long long)counters.files_done, megabytes(counters.bytes_done), seconds,
 	    seconds > 0 ? megabytes(counters.bytes_done) / seconds : 0.0,
 	    (unsigned long long)counters.unreadable);

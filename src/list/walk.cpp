@@ -1,16 +1,12 @@
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <fnmatch.h>
-#include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
 #include <unordered_set>
 
 #include "list/list.h"
+#include "listing/escape.h"
 #include "platform/beneath.h"
+#include "platform/tree.h"
 
 // Paths too long for the width: the run refuses them all at once, after
 // the walk, so that one message names everything to change.
@@ -42,10 +38,10 @@ struct DirectoryIdHash {
 static std::unordered_set<DirectoryId, DirectoryIdHash> walked;
 
 static const Root *
-same_directory(const struct stat &st)
+same_directory(const FileStatus &st)
 {
 	for (const Root &root : roots)
-		if (root.device == st.st_dev && root.inode == st.st_ino)
+		if (root.device == st.device && root.inode == st.inode)
 			return &root;
 	return nullptr;
 }
@@ -57,17 +53,17 @@ open_roots()
 		Root root;
 		root.name = name;
 		// A root named on the command line is followed when it is a link.
-		root.fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-		struct stat st;
-		if (root.fd < 0 || fstat(root.fd, &st) != 0)
-			fail("%s: %s", name.c_str(), strerror(errno));
+		root.fd = open_directory(name.c_str());
+		FileStatus st;
+		if (root.fd < 0 || !status_of(root.fd, st))
+			list_fail("%s: %s", name.c_str(), strerror(errno));
 		if (const Root *first = same_directory(st)) {
 			report_path_note(name, "the same directory as " + escaped_name(first->name) + "; listed once");
-			close(root.fd);
+			close_file(root.fd);
 			continue;
 		}
-		root.device = st.st_dev;
-		root.inode = st.st_ino;
+		root.device = st.device;
+		root.inode = st.inode;
 		roots.push_back(root);
 	}
 }
@@ -117,10 +113,10 @@ is_excluded(const std::string &relative, const char *name, bool directory)
 }
 
 static bool
-is_own_file(const struct stat &st)
+is_own_file(const FileStatus &st)
 {
 	for (const OwnFile &own : own_files)
-		if (own.device == st.st_dev && own.inode == st.st_ino)
+		if (own.device == st.device && own.inode == st.inode)
 			return true;
 	return false;
 }
@@ -153,7 +149,7 @@ struct DirectoryScan {
 };
 
 static void
-add_file(DirectoryScan &scan, const std::string &relative, const struct stat *st)
+add_file(DirectoryScan &scan, const std::string &relative, const FileStatus *st)
 {
 	Record r;
 	r.path = scan.part + relative;
@@ -161,9 +157,9 @@ add_file(DirectoryScan &scan, const std::string &relative, const struct stat *st
 	r.root = scan.root_index;
 	if (st) {
 		r.stat_known = true;
-		r.size = st->st_size;
-		r.mtime = st->st_mtim.tv_sec;
-		counters.bytes_found += uint64_t(st->st_size);
+		r.size = st->size;
+		r.mtime = st->modified_seconds;
+		counters.bytes_found += uint64_t(st->size);
 	}
 	check_width(r.path);
 	counters.files_found++;
@@ -172,33 +168,31 @@ add_file(DirectoryScan &scan, const std::string &relative, const struct stat *st
 
 static void
 read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
-    const struct dirent *entry)
+    const DirectoryEntry &entry)
 {
-	const char *name = entry->d_name;
-	if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-		return;
+	const char *name = entry.name;
 	std::string relative = dir_relative + name;
-	unsigned char type = entry->d_type;
-	if (type != DT_UNKNOWN && type != DT_REG && type != DT_DIR)
+	if (entry.kind_known && entry.kind != FileKind::regular && entry.kind != FileKind::directory)
 		return;
-	if (is_excluded(relative, name, type == DT_DIR))
+	bool directory = entry.kind_known && entry.kind == FileKind::directory;
+	if (is_excluded(relative, name, directory))
 		return;
-	if (type == DT_DIR) {
+	if (directory) {
 		scan.subdirectories.push_back(relative);
 		return;
 	}
-	struct stat st;
-	if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+	FileStatus st;
+	if (!status_at(dir_fd, name, st)) {
 		// Gone since the directory was read: it still gets its record.
-		if (type == DT_REG)
+		if (entry.kind_known)
 			add_file(scan, relative, nullptr);
 		return;
 	}
-	if (S_ISDIR(st.st_mode)) {
+	if (st.kind == FileKind::directory) {
 		if (!is_excluded(relative, name, true))
 			scan.subdirectories.push_back(relative);
-	} else if (S_ISREG(st.st_mode) && !is_own_file(st) &&
-	    !(options.one_file_system && st.st_dev != scan.root->device))
+	} else if (st.kind == FileKind::regular && !is_own_file(st) &&
+	    !(options.one_file_system && st.device != scan.root->device))
 		add_file(scan, relative, &st);
 }
 
@@ -231,43 +225,21 @@ shown_path(const Root &root, const std::string &relative)
 	return (root.name == "/" ? "/" : root.name + "/") + relative;
 }
 
-// File systems of the kernel's own state: their files claim sizes they
-// don't hold, or hold no end (/proc/PID/pagemap), and reading some has
-// effects.  They are walked only as the file system of a root.
-static bool
-is_kernel_file_system(int fd)
-{
-	// Not among the kernel's exported headers.
-	const unsigned long configfs_magic = 0x62656570;
-	static const unsigned long kernel_types[] = {
-		PROC_SUPER_MAGIC, SYSFS_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
-		DEBUGFS_MAGIC, TRACEFS_MAGIC, SECURITYFS_MAGIC, PSTOREFS_MAGIC, BPF_FS_MAGIC,
-		configfs_magic, DEVPTS_SUPER_MAGIC, EFIVARFS_MAGIC,
-	};
-	struct statfs fs;
-	if (fstatfs(fd, &fs) != 0)
-		return false;
-	for (unsigned long type : kernel_types)
-		if ((unsigned long)fs.f_type == type)
-			return true;
-	return false;
-}
-
 // Whether the walk passes over the directory open on fd: one walked
 // already, one on another file system under -x, one on a kernel file
 // system other than the root's.
 static bool
 passed_over(const Root &root, const std::string &relative, int fd)
 {
-	struct stat st;
-	if (fstat(fd, &st) != 0) {
+	FileStatus st;
+	if (!status_of(fd, st)) {
 		report_path_error(shown_path(root, relative), errno);
 		return true;
 	}
-	if (st.st_dev != root.device &&
-	    (options.one_file_system || is_kernel_file_system(fd)))
+	if (st.device != root.device &&
+	    (options.one_file_system || on_kernel_file_system(fd)))
 		return true;
-	if (!walked.insert(DirectoryId{ uint64_t(st.st_dev), uint64_t(st.st_ino) }).second) {
+	if (!walked.insert(DirectoryId{ st.device, st.inode }).second) {
 		report_path_note(shown_path(root, relative), "a directory listed already; passed over");
 		return true;
 	}
@@ -280,20 +252,18 @@ passed_over(const Root &root, const std::string &relative, int fd)
 static void
 walk_directory(const Root &root, uint8_t root_index, const std::string &relative)
 {
-	int fd = open_beneath(root.fd, relative.empty() ? "." : relative.c_str(),
-	    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	int fd = open_directory_beneath(root.fd, relative.empty() ? "." : relative.c_str());
 	if (fd < 0) {
 		report_path_problem(shown_path(root, relative), open_failure(errno));
 		return;
 	}
 	if (passed_over(root, relative, fd)) {
-		close(fd);
+		close_file(fd);
 		return;
 	}
-	DIR *dir = fdopendir(fd);
-	if (!dir) {
+	DirectoryReader dir;
+	if (!open_entries(dir, fd)) {
 		report_path_error(shown_path(root, relative), errno);
-		close(fd);
 		return;
 	}
 	DirectoryScan scan;
@@ -301,17 +271,12 @@ walk_directory(const Root &root, uint8_t root_index, const std::string &relative
 	scan.root_index = root_index;
 	scan.part = root_part(root);
 	std::string dir_relative = relative.empty() ? "" : relative + "/";
-	for (;;) {
-		errno = 0;
-		const struct dirent *entry = readdir(dir);
-		if (!entry) {
-			if (errno)
-				report_path_error(shown_path(root, relative), errno);
-			break;
-		}
+	DirectoryEntry entry;
+	while (next_entry(dir, entry))
 		read_entry(scan, fd, dir_relative, entry);
-	}
-	closedir(dir);
+	if (errno)
+		report_path_error(shown_path(root, relative), errno);
+	close_entries(dir);
 	hand_over(scan.files);
 	for (const std::string &sub : scan.subdirectories)
 		walk_directory(root, root_index, sub);
@@ -322,7 +287,7 @@ fail_long_paths()
 {
 	std::string shown;
 	append_escaped(shown, long_paths.longest_path.data(), long_paths.longest_path.size());
-	fail("%llu path%s longer than the width of %d bytes; the longest, %zu bytes, is %s;"
+	list_fail("%llu path%s longer than the width of %d bytes; the longest, %zu bytes, is %s;"
 	    " -w %zu would hold them all",
 	    (unsigned long long)long_paths.count, long_paths.count == 1 ? " is" : "s are",
 	    options.width, long_paths.longest, shown.c_str(), long_paths.longest);

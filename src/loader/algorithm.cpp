@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "listing/algorithms.h"
+#include "listing/columns.h"
 #include "output/messages.h"
 #include "run_state.h"
 
@@ -18,14 +20,14 @@ first_hash_length(const Listing &l, const CompareField &field)
 }
 
 // The algorithm as the title names it, else by the length of its hashes
-// where only one algorithm makes hashes of that length.
+// where that length tells it.
 static std::string
 hashes_of(const Listing &l, int length)
 {
 	if (!l.algorithm.empty())
 		return l.algorithm + " hashes";
-	if (length == 64)
-		return "sha256 hashes";
+	if (const HashAlgorithm *known = algorithm_known_by_length(length))
+		return std::string(known->name) + " hashes";
 	return std::to_string(length) + "-digit hashes";
 }
 

@@ -7,74 +7,14 @@
 #include <cstring>
 #include <string_view>
 
-#include "bytes.h"
+#include "listing/lines.h"
+#include "listing/markers.h"
+#include "listing/title.h"
 #include "loader/inputs.h"
 #include "output/messages.h"
 #include "platform/files.h"
 #include "platform/threads.h"
 #include "run_state.h"
-
-static const std::string_view header_marker = "----- BEGIN";
-static const std::string_view title_marker = "  PATH  ";
-static const std::string_view trailer_marker = "----- END";
-
-// A line no longer than this ends the data; no record is that short.
-static const size_t short_line = 5;
-
-// Lines are searched for the header from these positions only.
-static const size_t header_search_limit = 1000;
-static const size_t title_search_limit = 2000;
-
-static bool
-is_line_end(char c)
-{
-	return c == '\r' || c == '\n' || c == '\0';
-}
-
-// Whether any of eight bytes is below 14, as CR, LF and zero are; one
-// test that passes over the printable characters of most lines.
-static bool
-has_control_byte(uint64_t word)
-{
-	return ((word - 0x0e0e0e0e0e0e0e0eull) & ~word & 0x8080808080808080ull) != 0;
-}
-
-// Whether any of eight bytes is a CR, an LF or a zero byte.
-static bool
-holds_line_end(uint64_t word)
-{
-	return has_control_byte(word) && (has_zero_byte(word) ||
-	    has_zero_byte(word ^ 0x0d0d0d0d0d0d0d0dull) || has_zero_byte(word ^ 0x0a0a0a0a0a0a0a0aull));
-}
-
-size_t
-line_end(const char *data, size_t length, size_t pos)
-{
-	// Eight bytes at a time up to the word that holds the line end.
-	for (; pos + 8 <= length; pos += 8) {
-		uint64_t word;
-		memcpy(&word, data + pos, 8);
-		if (holds_line_end(word))
-			break;
-	}
-	while (pos < length && !is_line_end(data[pos]))
-		pos++;
-	return pos;
-}
-
-size_t
-next_line(const char *data, size_t length, size_t end)
-{
-	if (end + 1 < length && data[end] == '\r' && data[end + 1] == '\n')
-		return end + 2;
-	return end + 1;
-}
-
-static bool
-line_contains(const char *data, size_t start, size_t end, std::string_view marker)
-{
-	return std::string_view(data + start, end - start).find(marker) != std::string_view::npos;
-}
 
 // The start of the first line that begins after `after`, no later than
 // `limit`, and holds the marker; -1 when there is none.
@@ -99,14 +39,14 @@ find_start_position(const char *data, size_t length)
 	// A position inside a line sees only the rest of that line, so the
 	// first position that holds a marker is always a line start.
 	long found = find_line_with(data, length, 0, header_search_limit,
-	    header_marker, title_marker);
+	    header_marker, column_title_marker);
 	if (found < 0)
 		return -1;
 	size_t end = line_end(data, length, size_t(found));
-	if (line_contains(data, size_t(found), end, title_marker))
+	if (line_contains(data, size_t(found), end, column_title_marker))
 		return found;
 	long title = find_line_with(data, length, end + 1, title_search_limit,
-	    title_marker, {});
+	    column_title_marker, {});
 	return title < 0 ? found : title;
 }
 
@@ -126,10 +66,11 @@ fail_no_header(const Listing &l)
 {
 	fail("\n\nThere doesn't seem to be a header on %s.\n"
 	    "Please check it for proper headers. Proper header is:\n"
-	    "----- BEGIN%c\n"
+	    "%.*s%c\n"
 	    "Be certain the 5 dashes begin the line, and\n"
 	    "They must be within the 1st 500 characters of the file\n"
-	    "Or check out the -x option, for files without headers\n", l.name, 7);
+	    "Or check out the -x option, for files without headers\n", l.name,
+	    int(header_marker.size()), header_marker.data(), 7);
 }
 
 static void
@@ -311,7 +252,7 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &
 	return true;
 }
 
-// Past the line where the data ended, up to the next "----- END" line:
+// Past the line where the data ended, up to the next trailer line:
 // whether there is one, and the lines that look like the records the data
 // would have gone on with, the lines of the record length (or, when the
 // data ended before its first record, of the first line too long to end
@@ -343,8 +284,8 @@ look_past_the_data(Listing &l, const char *data, size_t n, size_t pos, size_t re
 		l.data_end_line = line_number_at(data, n, pos);
 }
 
-// The listing of an empty directory: its first data line is the
-// "----- END" line, or the file ends before it.  Without headers the
+// The listing of an empty directory: its first data line is the trailer
+// line, or the file ends before it.  Without headers the
 // first line is a record, so such a listing has none.
 static bool
 has_no_data_lines(const char *data, size_t n, size_t pos, Headers headers)
@@ -431,27 +372,14 @@ read_listing(Listing &l)
 	return size_t(size);
 }
 
-std::string
-title_algorithm(const char *data, size_t n)
-{
-	static const std::string_view program = "rowsift-list ";
-	static const std::string_view kind = " listing, ";
-	std::string_view title(data, line_end(data, n, 0));
-	size_t at = title.find(kind);
-	if (title.substr(0, program.size()) != program || at == std::string_view::npos)
-		return "";
-	std::string_view rest = title.substr(at + kind.size());
-	size_t comma = rest.find(',');
-	return comma == std::string_view::npos ? "" : std::string(rest.substr(0, comma));
-}
-
 // A listing that may be cut short, or holds records past where its data
 // ended, would report the files it lost as removed.
 void
 refuse_incomplete(const Listing &l, Headers headers)
 {
 	if (headers == with_headers && !l.trailer_found)
-		fail("\n%s has no \"----- END\" line; it may be cut short\n", l.name);
+		fail("\n%s has no \"%.*s\" line; it may be cut short\n", l.name,
+		    int(trailer_marker.size()), trailer_marker.data());
 	if (l.past_the_end)
 		fail("\n%s has %llu line%s of the record length after its data ended at line %llu\n",
 		    l.name, (unsigned long long)l.past_the_end, l.past_the_end == 1 ? "" : "s",
@@ -471,6 +399,6 @@ load_listing(Listing &l, Headers headers, int expected_length, bool two_threads)
 		fail("%s has too many records\n"
 		    "Maximum of %ld records per file are allowed\n", l.name, long(max_records));
 	l.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
-	l.algorithm = title_algorithm(l.buffer, n);
+	l.algorithm = read_title(l.buffer, n).algorithm;
 	erase_transient(message);
 }

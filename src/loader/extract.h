@@ -7,7 +7,7 @@
 
 struct Listing;
 
-// A listing has a "----- BEGIN" header and a "----- END" trailer, or is
+// A listing has a header line and a trailer line, or is
 // plain data (-x) whose first line is a record whatever its length.
 enum Headers { with_headers, without_headers };
 
@@ -33,18 +33,6 @@ void refuse_incomplete(const Listing &listing, Headers headers);
 // header line when no column-title line follows it closely; -1 when
 // neither begins within the first 1001 bytes.
 long find_start_position(const char *data, size_t length);
-
-// The end of the line that holds pos: its first CR, LF or zero byte, or
-// the end of the data.
-size_t line_end(const char *data, size_t length, size_t pos);
-
-// The start of the line after the one that ends at end: past CR LF, or
-// past a single CR, LF or zero byte.
-size_t next_line(const char *data, size_t length, size_t end);
-
-// The hash algorithm that the title line of a listing from rowsift-list
-// names, such as "md5"; empty when the first line is no such title.
-std::string title_algorithm(const char *data, size_t length);
 
 // Ends the run: the listing's file could not be read whole.
 [[noreturn]] void fail_read(const Listing &listing);

@@ -2,39 +2,9 @@
 
 #include <cstring>
 
+#include "listing/columns.h"
 #include "output/messages.h"
 #include "run_state.h"
-
-static bool
-is_hex_digit(char c)
-{
-	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int
-find_hash(const char *r, int len, int *hash_length)
-{
-	int p = 3;
-	while (p < len && r[p] != ' ')
-		p++;
-	for (;;) {
-		while (p < len && (r[p] == ' ' || r[p] == '|'))
-			p++;
-		if (p >= len)
-			return -1;
-		int k = 0;
-		while (k < 8 && p + k < len && is_hex_digit(r[p + k]))
-			k++;
-		if (k == 8)
-			break;
-		p += k ? k : 1;
-	}
-	int q = p;
-	while (q < len && r[q] != ' ')
-		q++;
-	*hash_length = q - p;
-	return p;
-}
 
 CompareField
 field_from_options()

@@ -46,8 +46,3 @@ bool is_unheaded_first(const CompareField &field, const char *record);
 // The first record of listing `number` (1 or 2) when it has no headers;
 // null when it has.
 const char *unheaded_first(const CompareField &field, int number);
-
-// Where the hash of a record begins: the first run of eight hex digits
-// after the first blank at or after index 3.  -1 when there is none.
-// On success *hash_length is the distance to the next blank or the end.
-int find_hash(const char *record, int own_length, int *hash_length);

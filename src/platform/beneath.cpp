@@ -74,3 +74,15 @@ open_beneath(int dir_fd, const char *relative, int flags)
 	}
 	return open_by_components(dir_fd, relative, flags);
 }
+
+int
+open_directory_beneath(int dir_fd, const char *relative)
+{
+	return open_beneath(dir_fd, relative, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int
+open_file_beneath(int dir_fd, const char *relative)
+{
+	return open_beneath(dir_fd, relative, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}

@@ -5,3 +5,7 @@
 // Flushes every open stream, the output and log files included, and ends
 // the process with the status.
 [[noreturn]] void end_process(int status);
+
+// Ends the process with the status at once: no stream is flushed and
+// nothing is destroyed, for when other threads may still be running.
+[[noreturn]] void end_process_now(int status);

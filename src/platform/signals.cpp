@@ -49,3 +49,22 @@ end_by_signal(int signal)
 	raise(signal);
 	_exit(128 + signal);
 }
+
+void
+ignore_file_size_limit()
+{
+	::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::vector<int>
+signals_ending_by_default()
+{
+	std::vector<int> signals = {
+		SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1,
+		SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ,
+		SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS,
+	};
+	for (int n = SIGRTMIN; n <= SIGRTMAX; n++)
+		signals.push_back(n);
+	return signals;
+}

@@ -8,16 +8,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/signals.h"
+
 // How long the rest of an escape sequence may lag behind its Esc; a slow
 // remote link splits one key's bytes, a person can't type that fast.
 static const int sequence_gap_ms = 50;
-
-// The signals whose default action ends the process.
-static const int ending_by_default[] = {
-	SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1,
-	SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ,
-	SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS,
-};
 
 static bool
 takes_default_action(int signal_number)
@@ -35,10 +30,7 @@ ending_signals()
 {
 	sigset_t set;
 	sigemptyset(&set);
-	for (int s : ending_by_default)
-		if (takes_default_action(s))
-			sigaddset(&set, s);
-	for (int s = SIGRTMIN; s <= SIGRTMAX; s++)
+	for (int s : signals_ending_by_default())
 		if (takes_default_action(s))
 			sigaddset(&set, s);
 	return set;
@@ -161,4 +153,10 @@ read_key()
 	int key = read_raw_key(tty);
 	close(tty);
 	return key;
+}
+
+bool
+is_terminal(int fd)
+{
+	return isatty(fd) == 1;
 }

@@ -11,3 +11,6 @@ constexpr int other_key = -1;
 // back as they were when it returns.  Without a terminal it returns at
 // once, so that a script never hangs on it.
 int read_key();
+
+// Whether the descriptor is open on a terminal.
+bool is_terminal(int fd);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <thread>
+#include <vector>
 
 // Runs `other` on a second thread while this thread runs `mine`; both are
 // done on return.  Without a second thread, `other` runs first, here.
@@ -35,6 +36,26 @@ run_halves(size_t count, Work &&work)
 	run_two([&] { work(half, count); }, [&] { work(size_t(0), half); });
 }
 
+// Runs `mine` on this thread while up to `extra` other threads run
+// `helper`; all are done on return.  Threads that can't be had are left
+// out, so `mine` must be able to finish the work alone.
+template <class Helper, class Mine>
+void
+run_n(int extra, Helper &&helper, Mine &&mine)
+{
+	std::vector<std::thread> helpers;
+	for (int i = 0; i < extra; i++) {
+		try {
+			helpers.emplace_back(std::ref(helper));
+		} catch (const std::exception &) {
+			break;
+		}
+	}
+	mine();
+	for (std::thread &started : helpers)
+		started.join();
+}
+
 // Work started on a second thread, owned by whoever started it: it waits
 // for the work, or abandons it by ending the process, which never waits
 // for it nor destroys the handle.
@@ -54,6 +75,27 @@ start_background(Work work)
 		work();
 	}
 	return started;
+}
+
+// Starts the work on a second thread; false, and the work not done, when
+// there is none.  For work that only adds to what this thread does.
+template <class Work>
+bool
+start_background_if_possible(Background &started, Work work)
+{
+	try {
+		started.thread = std::thread(work);
+	} catch (const std::exception &) {
+		return false;
+	}
+	return true;
+}
+
+// Whether the work was started on a second thread and not yet waited for.
+inline bool
+is_running(const Background &work)
+{
+	return work.thread.joinable();
 }
 
 inline void
