@@ -509,8 +509,12 @@ agrees_with_model(const Case &c, unsigned seed, const RunResult &run, int record
 }
 
 const unsigned shards = 8;
+// Walk cases take their size from the seed, one of five in turn; with six
+// shards every shard draws each size once and none gets all the largest.
+const unsigned one_order_shards = 6;
 
 class Model : public testing::TestWithParam<unsigned> {};
+class ModelInOneOrder : public testing::TestWithParam<unsigned> {};
 
 } // namespace
 
@@ -530,14 +534,15 @@ TEST_P(Model, ProgramReportsWhatTheModelFindsMissing)
 	}
 }
 
-TEST(ModelInOneOrder, ReportsWhatTheModelFindsMissing)
+TEST_P(ModelInOneOrder, ReportsWhatTheModelFindsMissing)
 {
 	unsigned first_seed = from_environment("ROWSIFT_MODEL_SEED", 1);
 	unsigned cases = from_environment("ROWSIFT_MODEL_CASES", 30);
 	std::mt19937 probe;
 	const int record_length = int(random_record(probe).size());
 	TempDir dir;
-	for (unsigned seed = first_seed; seed < first_seed + cases; seed++) {
+	for (unsigned seed = first_seed + GetParam(); seed < first_seed + cases;
+	    seed += one_order_shards) {
 		Case c = walk_case(seed);
 		dir.write("a.txt", listing_text(c, 0, record_length));
 		dir.write("b.txt", listing_text(c, 1, record_length));
@@ -547,3 +552,4 @@ TEST(ModelInOneOrder, ReportsWhatTheModelFindsMissing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Shard, Model, testing::Range(0u, shards));
+INSTANTIATE_TEST_SUITE_P(Shard, ModelInOneOrder, testing::Range(0u, one_order_shards));
