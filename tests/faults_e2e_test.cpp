@@ -590,6 +590,14 @@ TEST(FaultRun, EightMillionRecordsAndNotOneMore)
 	    "Maximum of 8000000 records per file are allowed\n";
 	EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), refusal.size())), refusal);
 	expect_header_only(dir.read("out.txt.log"), "a.txt a.txt -o out.txt");
+
+	// The same listing from a pipe.
+	r = run_program(dir.path, "/bin/bash", { "-c", "cat a.txt | " ROWSIFT_BINARY " /dev/stdin a.txt" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out, "");
+	refusal = "Processing /dev/stdin/dev/stdin has too many records\n"
+	    "Maximum of 8000000 records per file are allowed\n";
+	EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), refusal.size())), refusal);
 }
 
 namespace {

@@ -28,6 +28,8 @@ open_input(const char *name)
 		return -1;
 	}
 	fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+	if (S_ISFIFO(st.st_mode))
+		fcntl(fd, F_SETPIPE_SZ, 1 << 20);
 	return fd;
 }
 

@@ -50,7 +50,10 @@ char *
 allocate_growable(size_t size)
 {
 	void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-	return p == MAP_FAILED ? nullptr : static_cast<char *>(p);
+	if (p == MAP_FAILED)
+		return nullptr;
+	madvise(p, size, MADV_HUGEPAGE);
+	return static_cast<char *>(p);
 }
 
 char *
@@ -58,7 +61,10 @@ grow_region(char *at, size_t size, size_t new_size)
 {
 	// The pages move with their page tables: nothing is copied.
 	void *p = mremap(at, size, new_size, MREMAP_MAYMOVE);
-	return p == MAP_FAILED ? nullptr : static_cast<char *>(p);
+	if (p == MAP_FAILED)
+		return nullptr;
+	madvise(p, new_size, MADV_HUGEPAGE);
+	return static_cast<char *>(p);
 }
 
 void
