@@ -98,6 +98,26 @@ TEST_F(MemoryRun, SecondBufferThatDoesntFit)
 	expect_header_only(dir.read("out.txt.log"));
 }
 
+// A pipe is read as it is counted; memory that runs out meanwhile is told
+// as for a file, with the bytes read by then.
+TEST_F(MemoryRun, PipeThatDoesntFit)
+{
+	std::string first = hash_listing({ rec_a });
+	dir.write("a.txt", first);
+	sparse("b.txt", large_file);
+	RunResult r = run_program(dir.path, "/bin/bash", { "-c", format("ulimit -v %lu; exec "
+	    ROWSIFT_BINARY " a.txt <(cat b.txt)", address_limit >> 10) });
+	EXPECT_EQ(r.status, 1);
+	std::string start = counting_stderr(6) + "\nOpened a.txt\n" +
+	    transient(format(" Getting memory of %zu to process a.txt", first.size())) +
+	    "\nOpened /dev/fd/";
+	std::string end = "\nLine #929, Buffer Allocation Failed\n";
+	EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
+	ASSERT_GE(r.err.size(), end.size());
+	EXPECT_EQ(r.err.substr(r.err.size() - end.size()), end) << r.err;
+	EXPECT_NE(r.err.find(" Getting memory of "), r.err.rfind(" Getting memory of ")) << r.err;
+}
+
 namespace {
 
 struct FullDiskRun : testing::Test {
