@@ -360,6 +360,35 @@ TEST(CountLines, EmptyFileHasNoLines)
 	unlink(path);
 }
 
+// A pipe is read whole and counted as it comes; one byte past the
+// largest input it is too large.
+TEST(CountStream, WholeOrTooLarge)
+{
+	const std::string text = "12345\r\n" + std::string(1500, 'c') + "\n\nend";
+	for (uint64_t largest : { text.size(), text.size() - 1 }) {
+		int ends[2];
+		ASSERT_EQ(pipe(ends), 0);
+		ASSERT_EQ(write(ends[1], text.data(), text.size()), ssize_t(text.size()));
+		close(ends[1]);
+		KeptMap kept;
+		int64_t lines = count_stream(ends[0], kept, largest);
+		EXPECT_EQ(kept.identity.size, text.size());
+		if (largest == text.size()) {
+			EXPECT_EQ(kept.stream_end, StreamEnd::whole);
+			EXPECT_EQ(lines, 5);
+			ASSERT_GE(kept.buffer_size, buffer_size_for(text.size()));
+			EXPECT_EQ(std::string(kept.buffer, text.size()), text);
+			EXPECT_EQ(std::string(kept.buffer + text.size(), 1024), std::string(1024, '\0'));
+		} else {
+			EXPECT_EQ(kept.stream_end, StreamEnd::too_large);
+			EXPECT_EQ(lines, 0);
+			EXPECT_EQ(kept.buffer, nullptr);
+		}
+		forget_kept_map(kept);
+		close(ends[0]);
+	}
+}
+
 // A mapped file reads as itself, then zeros; pages it loses read as zeros
 // too, and the loss is told.
 TEST(MapInput, FileThenZerosAndLostPagesAreTold)

@@ -98,6 +98,26 @@ TEST_F(MemoryRun, SecondBufferThatDoesntFit)
 	expect_header_only(dir.read("out.txt.log"));
 }
 
+// A pipe is read as it is counted; memory that runs out meanwhile is told
+// as for a file, with the bytes read by then.
+TEST_F(MemoryRun, PipeThatDoesntFit)
+{
+	std::string first = hash_listing({ rec_a });
+	dir.write("a.txt", first);
+	sparse("b.txt", large_file);
+	RunResult r = run_program(dir.path, "/bin/bash", { "-c", format("ulimit -v %lu; exec "
+	    ROWSIFT_BINARY " a.txt <(cat b.txt)", address_limit >> 10) });
+	EXPECT_EQ(r.status, 1);
+	std::string start = counting_stderr(6) + "\nOpened a.txt\n" +
+	    transient(format(" Getting memory of %zu to process a.txt", first.size())) +
+	    "\nOpened /dev/fd/";
+	std::string end = "\nLine #929, Buffer Allocation Failed\n";
+	EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
+	ASSERT_GE(r.err.size(), end.size());
+	EXPECT_EQ(r.err.substr(r.err.size() - end.size()), end) << r.err;
+	EXPECT_NE(r.err.find(" Getting memory of "), r.err.rfind(" Getting memory of ")) << r.err;
+}
+
 namespace {
 
 struct FullDiskRun : testing::Test {
@@ -590,6 +610,14 @@ TEST(FaultRun, EightMillionRecordsAndNotOneMore)
 	    "Maximum of 8000000 records per file are allowed\n";
 	EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), refusal.size())), refusal);
 	expect_header_only(dir.read("out.txt.log"), "a.txt a.txt -o out.txt");
+
+	// The same listing from a pipe.
+	r = run_program(dir.path, "/bin/bash", { "-c", "cat a.txt | " ROWSIFT_BINARY " /dev/stdin a.txt" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out, "");
+	refusal = "Processing /dev/stdin/dev/stdin has too many records\n"
+	    "Maximum of 8000000 records per file are allowed\n";
+	EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), refusal.size())), refusal);
 }
 
 namespace {

@@ -53,6 +53,54 @@ count_by_reading(LineCount &count, int fd)
 		count_block(count, block.data(), block.data() + got);
 }
 
+// How a read that ended short of the whole stream ended.
+static StreamEnd
+stream_end_of(StreamRead step)
+{
+	switch (step) {
+	case StreamRead::no_memory:
+		return StreamEnd::no_memory;
+	case StreamRead::stopped:
+		return StreamEnd::stopped;
+	default:
+		return StreamEnd::failed;
+	}
+}
+
+int64_t
+count_stream(int handle, KeptMap &keep, uint64_t largest)
+{
+	StreamData data;
+	LineCount count;
+	keep.stream_handle = handle;
+	keep.stream_end = StreamEnd::whole;
+	for (;;) {
+		uint64_t before = data.size;
+		StreamRead step = read_stream(handle, data, largest + 1 - data.size);
+		if (step == StreamRead::ended)
+			break;
+		if (step != StreamRead::more) {
+			keep.stream_end = stream_end_of(step);
+			break;
+		}
+		// Counted while the block is still in the cache.
+		count_block(count, data.buffer + before, data.buffer + data.size);
+		if (data.size > largest) {
+			keep.stream_end = StreamEnd::too_large;
+			break;
+		}
+	}
+	keep.identity.size = data.size;
+	if (keep.stream_end != StreamEnd::whole) {
+		unmap_input(data.buffer, data.buffer_size);
+		return 0;
+	}
+	seal_stream(data);
+	keep.buffer = data.buffer;
+	keep.buffer_size = data.buffer_size;
+	return lines_counted(count);
+}
+
 size_t
 buffer_size_for(uint64_t size)
 {
@@ -66,6 +114,17 @@ count_and_keep(const char *name, KeptMap *keep)
 	if (fd < 0)
 		return -1;
 	InputIdentity identity = identify_input(fd);
+	if (identity.stream) {
+		KeptMap stream;
+		KeptMap &kept = keep ? *keep : stream;
+		kept.identity = identity;
+		int64_t lines = count_stream(fd, kept, largest_input);
+		if (!keep) {
+			forget_kept_map(stream);
+			close_input(fd);
+		}
+		return lines;
+	}
 	LineCount count;
 	size_t region = buffer_size_for(identity.size);
 	char *data = allocate_zeroed(region);

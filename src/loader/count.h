@@ -11,16 +11,32 @@
 // rest with its line end.  -1 when the file can't be opened.
 int64_t count_lines(const char *name);
 
+// How the read of a pipe or FIFO ended.
+enum class StreamEnd { whole, too_large, no_memory, failed, stopped };
+
 // A file mapped to be counted stays mapped for its load, when the file
-// opened then is the same: its pages are in place by then.
+// opened then is the same: its pages are in place by then.  A pipe or a
+// FIFO can be read only once: it is read whole as it is counted, and kept
+// open with what was read (identity.size) for its load, which reports how
+// the read ended.
 struct KeptMap {
 	InputIdentity identity;
 	char *buffer = nullptr;
 	size_t buffer_size = 0;
+	int stream_handle = -1;
+	StreamEnd stream_end = StreamEnd::whole;
 };
 
 // count_lines, keeping the file mapped in `keep` when it could be mapped.
 int64_t count_and_keep(const char *name, KeptMap *keep);
+
+// The largest input that can be loaded.
+constexpr uint64_t largest_input = 0xffffffff;
+
+// Reads the open pipe or FIFO whole into keep, as far as `largest` bytes
+// and one more to tell it too large, and counts its lines as they come.
+// The count of a read that did not end whole is 0.
+int64_t count_stream(int handle, KeptMap &keep, uint64_t largest);
 
 // Lets go of a kept map that won't be used.
 void forget_kept_map(KeptMap &kept);

@@ -344,7 +344,9 @@ check_unchanged(const Listing &l)
 {
 	if (input_lost(l.buffer))
 		fail_read(l);
-	if (same_input(l.identity, identify_input(l.handle)))
+	// What was read of a pipe is the listing whatever is written to it
+	// now.
+	if (l.identity.stream || same_input(l.identity, identify_input(l.handle)))
 		return;
 	if (settings.output_requested)
 		write_text(log_stream, "\nInput file %s changed while it was compared\n", l.name);
@@ -364,8 +366,10 @@ read_listing(Listing &l)
 	int message = write_error("Reading %lld bytes from %s into memory",
 	    (long long)l.size, l.name);
 	// A file that shrank since it was sized is read as far as it goes now.
+	// A pipe was read when it was counted, or its read failed then.
 	uint64_t size = l.mapped_when_counted ? l.size : std::min(l.size, input_size(l.handle));
-	bool mapped = l.mapped_when_counted || map_input(l.handle, l.buffer, size);
+	bool mapped = l.mapped_when_counted ||
+	    (!l.identity.stream && map_input(l.handle, l.buffer, size));
 	if (!mapped)
 		fail_read(l);
 	erase_transient(message);

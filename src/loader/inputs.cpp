@@ -34,6 +34,15 @@ grow_table(RecordTable &table, uint64_t count)
 	table.capacity = capacity;
 }
 
+// Both names one pipe: read at once by both counts, each would get an
+// arbitrary part of it.
+static void
+refuse_one_stream_twice(char **argv)
+{
+	if (same_stream(argv[1], argv[2]))
+		fail("\n%s and %s are one pipe, which can be read only once\n", argv[1], argv[2]);
+}
+
 // The number of entries each record table starts with: one more than the
 // larger line count.
 static uint64_t
@@ -44,6 +53,10 @@ count_inputs(char **argv)
 	int64_t counts[2];
 	run_two([&] { counts[1] = count_and_keep(argv[2], &kept_maps[1]); },
 	    [&] { counts[0] = count_and_keep(argv[1], &kept_maps[0]); });
+	// A pipe that a stop signal cut short is no listing.
+	for (const KeptMap &kept : kept_maps)
+		if (kept.stream_end == StreamEnd::stopped)
+			stop_if_asked();
 	int64_t most = 0;
 	for (int i = 0; i < 2; i++) {
 		if (counts[i] < 0)
@@ -71,10 +84,12 @@ allocate_tables(uint64_t capacity)
 	int message = write_error(" Getting memory to store %ld lines", long(capacity));
 	bool failed = false;
 	for (Listing &l : listings) {
-		// The files kept mapped from their count give way to the tables.
+		// The files kept mapped from their count give way to the tables;
+		// what was read of a pipe can't be read again.
 		if (!allocate_table(l.table, capacity)) {
 			for (KeptMap &kept : kept_maps)
-				forget_kept_map(kept);
+				if (!kept.identity.stream)
+					forget_kept_map(kept);
 			failed |= !allocate_table(l.table, capacity);
 		}
 	}
@@ -84,12 +99,21 @@ allocate_tables(uint64_t capacity)
 }
 
 // The file's pages as mapped for its count, when it is still the same
-// file, or else a new region of zeros to map it into.
+// file, or else a new region of zeros to map it into.  A pipe's is what
+// was read of it, if it was read whole; one that ran out of memory has
+// none, and one whose read failed gets zeros, which its load refuses.
 static void
 take_buffer(Listing &l, KeptMap &kept)
 {
 	l.buffer_size = buffer_size_for(l.size);
-	if (kept.buffer && same_input(kept.identity, l.identity)) {
+	if (kept.identity.stream && kept.stream_end == StreamEnd::no_memory) {
+		l.buffer = nullptr;
+	} else if (kept.identity.stream && kept.buffer) {
+		l.buffer = kept.buffer;
+		l.buffer_size = kept.buffer_size;
+		l.mapped_when_counted = true;
+		kept.buffer = nullptr;
+	} else if (kept.buffer && same_input(kept.identity, l.identity)) {
 		l.buffer = kept.buffer;
 		l.mapped_when_counted = true;
 		kept.buffer = nullptr;
@@ -120,6 +144,9 @@ static void
 refuse_too_large_inputs(char **argv)
 {
 	for (int i = 1; i <= 2; i++) {
+		// A pipe's size is known once it is read.
+		if (names_stream(argv[i]))
+			continue;
 		int fd = open_input(argv[i]);
 		if (fd < 0)
 			continue;
@@ -135,21 +162,23 @@ refuse_too_large_inputs(char **argv)
 // The step at which memory ran out for each listing's buffer.
 static const int buffer_failure_step[2] = { 874, 929 };
 
+// The pipe read when it was counted, or the file opened again.
 static void
 open_listing(Listing &l)
 {
-	l.handle = open_input(l.name);
+	KeptMap &kept = kept_maps[l.number - 1];
+	l.handle = kept.identity.stream ? kept.stream_handle : open_input(l.name);
 	if (l.handle < 0)
 		fail("\nCan't open %s file\n", l.name);
 	write_error("\nOpened %s\n", l.name);
-	l.identity = identify_input(l.handle);
+	l.identity = kept.identity.stream ? kept.identity : identify_input(l.handle);
 	l.size = l.identity.size;
 	if (too_large(l.size))
 		fail_too_large(l.name);
 	int message = write_error(" Getting memory of %lld to process %s",
 	    (long long)l.size, l.name);
 	fflush(stdout);
-	take_buffer(l, kept_maps[l.number - 1]);
+	take_buffer(l, kept);
 	erase_transient(message);
 	if (!l.buffer)
 		fail("\nLine #%d, Buffer Allocation Failed\n", buffer_failure_step[l.number - 1]);
@@ -162,6 +191,7 @@ prepare_inputs(char **argv)
 	listings[1].name = argv[2];
 	write_error("\n");
 	refuse_too_large_inputs(argv);
+	refuse_one_stream_twice(argv);
 	allocate_tables(count_inputs(argv));
 	for (Listing &l : listings)
 		open_listing(l);

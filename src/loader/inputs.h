@@ -1,6 +1,7 @@
 // Input preparation: counts both files, sizes the record tables, opens
 // both files and gives each a buffer: its pages as mapped for the count,
-// or a region of zeros to be mapped into.
+// or a region of zeros to be mapped into; a pipe's, what was read of it
+// as it was counted.
 #pragma once
 
 #include <cstdint>

@@ -1,14 +1,19 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <mutex>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/memory.h"
+#include "platform/signals.h"
 
 int
 open_input(const char *name)
@@ -18,12 +23,29 @@ open_input(const char *name)
 	if (fd < 0)
 		return -1;
 	struct stat st;
-	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+	if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
 		close(fd);
 		return -1;
 	}
 	fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+	if (S_ISFIFO(st.st_mode))
+		fcntl(fd, F_SETPIPE_SZ, 1 << 20);
 	return fd;
+}
+
+bool
+names_stream(const char *name)
+{
+	struct stat st;
+	return stat(name, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+bool
+same_stream(const char *a, const char *b)
+{
+	struct stat sa, sb;
+	return stat(a, &sa) == 0 && stat(b, &sb) == 0 && S_ISFIFO(sa.st_mode) &&
+	    S_ISFIFO(sb.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 uint64_t
@@ -49,6 +71,7 @@ identify_input(int handle)
 	id.modified_nanoseconds = int64_t(st.st_mtim.tv_nsec);
 	id.changed_seconds = int64_t(st.st_ctim.tv_sec);
 	id.changed_nanoseconds = int64_t(st.st_ctim.tv_nsec);
+	id.stream = S_ISFIFO(st.st_mode);
 	return id;
 }
 
@@ -78,6 +101,77 @@ read_input(int handle, char *buffer, uint64_t size)
 		done += uint64_t(got);
 	}
 	return int64_t(done);
+}
+
+// The room a stream's region starts with, and the least room a read is
+// given before the region grows.
+static const size_t stream_start = size_t(1) << 20;
+static const size_t stream_read_room = size_t(64) << 10;
+// The zero bytes that follow the data, as they follow a mapped file.
+static const size_t stream_zeros = 1024;
+
+// Until the stream has something to read, or has ended; false when a
+// stop signal came first.  A signal wakes only the thread it is delivered
+// to, so the wait looks at the run's signal again every tenth of a second.
+static bool
+wait_for_stream(int handle)
+{
+	struct pollfd ready = { handle, POLLIN, 0 };
+	while (!stop_signal()) {
+		int n = poll(&ready, 1, 100);
+		// A failed poll is left to the read to report.
+		if (n > 0 || (n < 0 && errno != EINTR))
+			return true;
+	}
+	return false;
+}
+
+// Room for `want` more bytes and the zeros after them.
+static bool
+make_room(StreamData &data, uint64_t want)
+{
+	uint64_t needed = data.size + want + stream_zeros;
+	if (needed <= data.buffer_size)
+		return true;
+	size_t size = data.buffer_size ? data.buffer_size : stream_start;
+	while (size < needed)
+		size *= 2;
+	char *grown = data.buffer ? grow_region(data.buffer, data.buffer_size, size) :
+	    allocate_growable(size);
+	if (!grown)
+		return false;
+	data.buffer = grown;
+	data.buffer_size = size;
+	return true;
+}
+
+StreamRead
+read_stream(int handle, StreamData &data, uint64_t most)
+{
+	uint64_t room = data.buffer_size - std::min<uint64_t>(data.buffer_size, data.size + stream_zeros);
+	if (room < stream_read_room && !make_room(data, std::min<uint64_t>(most, stream_read_room)))
+		return StreamRead::no_memory;
+	room = data.buffer_size - (data.size + stream_zeros);
+	size_t want = size_t(std::min<uint64_t>({ most, room, uint64_t(1) << 30 }));
+	if (!wait_for_stream(handle))
+		return StreamRead::stopped;
+	ssize_t got;
+	do
+		got = read(handle, data.buffer + data.size, want);
+	while (got < 0 && errno == EINTR);
+	if (got < 0)
+		return StreamRead::failed;
+	if (got == 0)
+		return StreamRead::ended;
+	data.size += uint64_t(got);
+	return StreamRead::more;
+}
+
+void
+seal_stream(const StreamData &data)
+{
+	if (data.buffer)
+		make_read_only(data.buffer, data.buffer_size);
 }
 
 // The files mapped now.  A page of one that is gone when it is touched

@@ -45,3 +45,30 @@ release_populated(void *memory, size_t size)
 	if (memory)
 		munmap(memory, size);
 }
+
+char *
+allocate_growable(size_t size)
+{
+	void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	if (p == MAP_FAILED)
+		return nullptr;
+	madvise(p, size, MADV_HUGEPAGE);
+	return static_cast<char *>(p);
+}
+
+char *
+grow_region(char *at, size_t size, size_t new_size)
+{
+	// The pages move with their page tables: nothing is copied.
+	void *p = mremap(at, size, new_size, MREMAP_MAYMOVE);
+	if (p == MAP_FAILED)
+		return nullptr;
+	madvise(p, new_size, MADV_HUGEPAGE);
+	return static_cast<char *>(p);
+}
+
+void
+make_read_only(char *at, size_t size)
+{
+	mprotect(at, size, PROT_READ);
+}
