@@ -30,6 +30,9 @@ struct Listing {
 	// is kept apart, in a copy of its own (see loader/field.h).
 	char *unheaded_first = nullptr;
 	RecordTable table;
+	// The records padded to the other listing's record length, when it
+	// is longer (-c alone); the table points there then.
+	char *widened = nullptr;
 	uint64_t count = 0;
 	int record_length = 0;		// of every record but unheaded_first
 	int progress_step = 0;		// records between two progress counts

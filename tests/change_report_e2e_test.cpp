@@ -269,6 +269,91 @@ TEST_F(ChangeRun, WithoutHeadersAndToThePrinter)
 	EXPECT_EQ(dir.read("changes.txt").rfind("moved    dir/rename-me.txt -> dir/renamed.txt\n", 0), 0u);
 }
 
+// A record as rowsift-list writes it, its path padded to the width.
+std::string
+list_rec(const std::string &hash, const std::string &path, size_t width,
+    const std::string &time = "13:30:47")
+{
+	std::string r = std::string(18, ' ') + "5|2026-12-09|" + time + "| " + hash + " | " + path;
+	return r + std::string(44 + hash.size() + width - r.size(), ' ');
+}
+
+std::string
+list_listing(const std::vector<std::string> &records, size_t width, const std::string &eol,
+    const std::string &algorithm = "md5")
+{
+	std::string text = "rowsift-list 1.0 listing, " + algorithm + ", path width " +
+	    std::to_string(width) + ", taken 2026-12-09 13:30:47 UTC, of /srv" + eol +
+	    "----- BEGIN" + eol + "               SIZE|   DATE   |  TIME  | HASH |  PATH  " + eol;
+	for (const std::string &record : records)
+		text += record + eol;
+	return text + "----- END" + eol;
+}
+
+// Records pair by their columns, trimmed: listings of one tree at two
+// path widths or with two line ends compare under -c, one taken after a
+// long path widened the column too.  The other reports still compare
+// bytes and refuse two record lengths, as does -c for listings whose
+// columns stand elsewhere.
+TEST_F(ChangeRun, ListingsOfTwoWidthsPairByTheirColumns)
+{
+	const std::string grown = "projects/" + std::string(50, 'g') + ".txt";
+	auto tree = [&](size_t width, bool after) {
+		std::vector<std::string> records = {
+			list_rec(hash_of(after ? 'A' : '1'), "docs/manual.pdf", width),
+			list_rec(hash_of('4'), "projects/notes.txt", width, after ? "13:31:00" : "13:30:47"),
+			list_rec(hash_of('6'), "kept.txt", width),
+			list_rec(hash_of('7'), after ? "dir/renamed.txt" : "dir/rename-me.txt", width),
+		};
+		for (int i = 0; i < 300; i++)
+			records.push_back(list_rec(hash_of('9'), "kept/" + std::to_string(i), width));
+		// In another order, so that records pair through the table.
+		if (after) {
+			records.push_back(list_rec(hash_of('8'), grown, width));
+			std::reverse(records.begin(), records.end());
+		}
+		return records;
+	};
+	const std::string changes = "moved    dir/rename-me.txt -> dir/renamed.txt\n"
+	    "changed  docs/manual.pdf\n"
+	    "added    " + grown + "\n"
+	    "touched  projects/notes.txt\n";
+	const std::string total = "1 changed, 1 moved, 1 added, 0 removed, 1 touched";
+	const std::string none = "0 changed, 0 moved, 0 added, 0 removed, 0 touched";
+	// Either listing the narrower, and CR LF beside LF.
+	dir.write("one.txt", list_listing(tree(40, false), 40, "\r\n"));
+	dir.write("two.txt", list_listing(tree(200, false), 200, "\n"));
+	RunResult r = run();
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, report(304, 304, "", none));
+	dir.write("one.txt", list_listing(tree(200, false), 200, "\n"));
+	dir.write("two.txt", list_listing(tree(40, false), 40, "\r\n"));
+	EXPECT_EQ(run().out, report(304, 304, "", none));
+	dir.write("two.txt", list_listing(tree(63, true), 63, "\r\n"));
+	r = run();
+	EXPECT_EQ(r.status, 3) << r.err;
+	EXPECT_EQ(r.out, report(304, 305, changes, total));
+	dir.write("one.txt", list_listing(tree(40, false), 40, "\n"));
+	EXPECT_EQ(run().out, report(304, 305, changes, total));
+
+	auto refused = [&](const std::vector<std::string> &options) {
+		RunResult refusal = options.empty() ? run() : run_rowsift(dir.path, options);
+		EXPECT_EQ(refusal.status, 1);
+		EXPECT_NE(refusal.err.find("The input files have different record lengths\n"),
+		    std::string::npos) << refusal.err;
+		EXPECT_EQ(refusal.out.find("records\n\n"), std::string::npos) << refusal.out;
+	};
+	refused({ "one.txt", "two.txt" });
+	refused({ "one.txt", "two.txt", "-h" });
+	// Another algorithm, another layout.
+	dir.write("two.txt", list_listing({ list_rec(std::string(64, '1'), "docs/manual.pdf", 40) }, 40,
+	    "\r\n", "sha256"));
+	refused({});
+	dir.write("one.txt", hash_listing({ rec(hash_of('1'), "docs/manual.pdf") }));
+	dir.write("two.txt", list_listing(tree(40, false), 40, "\r\n"));
+	refused({});
+}
+
 TEST(Change, BundledExamples)
 {
 	RunResult r = run_rowsift(EXAMPLES_DIR, { "before.txt", "after.txt", "-c" });

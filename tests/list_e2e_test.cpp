@@ -280,9 +280,9 @@ TEST(ListRun, PathsPastTheWidthEndTheRunBeforeAnythingIsWritten)
 	    + std::string(38, 'g') + "; -w 44 would hold them all\n");
 	EXPECT_FALSE(dir.exists("out.txt"));
 	EXPECT_EQ(run_program(dir.path, "/bin/sh", { "-c", "ls -A | grep -c out.txt" }).out, "0\n");
-	r = run_list(dir, { "-q", "-w", "44", "tree" });
+	r = run_list(dir, { "-q", "-w", "44", "tree", "-o", "w44.txt" });
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(records_of(r.out).size(), tree_paths.size() + 3);
+	EXPECT_EQ(records_of(dir.read("w44.txt")).size(), tree_paths.size() + 3);
 
 	// Prefix and path make "----- END" only together, and its blank
 	// takes four bytes.
@@ -290,6 +290,27 @@ TEST(ListRun, PathsPastTheWidthEndTheRunBeforeAnythingIsWritten)
 	r = run_list(dir, { "-q", "-w", "11", "-p", "--", "joint" });
 	EXPECT_EQ(r.status, 2);
 	EXPECT_NE(r.err.find("the longest, 12 bytes, is -----\\x20END; -w 12"), std::string::npos) << r.err;
+
+	// Without -w or --like the column widens to the longest path,
+	// prefix counted, and stays at 200 when every path fits.
+	r = run_list(dir, { "-q", "tree" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 200, ", 0), 0u);
+	const std::string long_name = std::string(230, 'h') + " x";
+	make_file(dir, "tree/" + long_name, "long\n", base_time);
+	r = run_list(dir, { "-q", "-p", "/p/", "tree" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 235, ", 0), 0u) << r.out.substr(0, 80);
+	std::vector<std::string> records = records_of(r.out);
+	ASSERT_EQ(records.size(), tree_paths.size() + 4);
+	for (const std::string &record : records)
+		EXPECT_EQ(record.size(), 44 + 32 + 235u);
+	EXPECT_EQ(std::count_if(records.begin(), records.end(), [&](const std::string &record) {
+		return path_of(record) == "/p/" + long_name;
+	}), 1);
+	r = run_list(dir, { "-q", "--like", "w44.txt", "tree" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_NE(r.err.find("the longest, 232 bytes"), std::string::npos) << r.err;
 }
 
 TEST(ListRun, NamesWithControlBytesAreEscapedAndEveryRecordIsRead)

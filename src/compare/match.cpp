@@ -52,7 +52,7 @@ static void
 aim_table_at(PartnerTable &t, const Listing &first, const KeyRule &rule)
 {
 	t.rule = rule;
-	t.base = first.buffer;
+	t.base = first.widened ? first.widened : first.buffer;
 }
 
 Background
@@ -64,6 +64,14 @@ start_matching(const Listing &first, const CompareField &field)
 	fill_share.next = 0;
 	fill_share.state = table_pending;
 	return start_background([] { fill_in_background(fill_share); });
+}
+
+void
+stop_matching(Background &fill)
+{
+	fill_share.state.wait(table_pending);
+	fill_share.next = fill_share.count;
+	wait_for(fill);
 }
 
 // Takes the chunks left of the background fill and waits for the rest,

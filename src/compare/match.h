@@ -19,6 +19,10 @@ struct Listing;
 // finish_matching, which the returned work is handed to.
 Background start_matching(const Listing &first, const CompareField &field);
 
+// Stops the fill where it is, so that listing 1's records may move; the
+// table is filled anew by finish_matching.
+void stop_matching(Background &fill);
+
 // Takes its share of the fill and waits for it, fills the table anew when
 // loading the second listing moved the compare field, and finds the
 // partners of the second listing's records.  Ends the run when the memory for it

@@ -1,5 +1,6 @@
 #include "front/driver.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -116,6 +117,22 @@ load_for_report(Listing &l, int expected_length, bool two_threads)
 		refuse_incomplete(l, headers_from_options());
 }
 
+// Listings of two path widths, which only -c loads: the narrower is
+// padded to the wider record length.  Listing 1's records are in the
+// table being filled; it is stopped before they move.
+static void
+align_record_lengths(Background &fill, Listing &first, Listing &second)
+{
+	if (first.record_length == 0 || second.record_length == first.record_length)
+		return;
+	if (second.record_length < first.record_length) {
+		widen_records(second, first.record_length);
+		return;
+	}
+	stop_matching(fill);
+	widen_records(first, second.record_length);
+}
+
 void
 run_program(int argc, char **argv)
 {
@@ -151,6 +168,7 @@ run_program(int argc, char **argv)
 
 	stop_if_asked();
 	load_for_report(second, first.record_length, false);
+	align_record_lengths(fill, first, second);
 	field = select_field(second, field);
 	refuse_mixed_algorithms(first, second, field);
 	announce_listing(second);
@@ -176,6 +194,8 @@ run_program(int argc, char **argv)
 	for (Listing &l : listings) {
 		unmap_input(l.buffer, l.buffer_size);
 		l.buffer = nullptr;
+		free(l.widened);
+		l.widened = nullptr;
 	}
 	finish_outputs();
 	end_run(status);

@@ -16,7 +16,8 @@ static const char usage_start[] =
 static const char usage_rest[] =
     "\n"
     "  -o, --output FILE       write the listing to FILE, in place only when complete\n"
-    "  -w, --width N           pad paths to N bytes (default 200)\n"
+    "  -w, --width N           pad paths to N bytes (default: the longest path,\n"
+    "                          at least 200)\n"
     "      --like OLD          take the algorithm, width and line ends of listing OLD\n"
     "  -p, --prefix TEXT       put TEXT before every path\n"
     "      --lf                end lines with LF alone instead of CR LF\n"

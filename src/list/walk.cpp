@@ -9,7 +9,8 @@
 #include "platform/tree.h"
 
 // Paths too long for the width: the run refuses them all at once, after
-// the walk, so that one message names everything to change.
+// the walk, so that one message names everything to change.  Without -w
+// or --like the width grows to the longest path instead.
 struct LongPaths {
 	uint64_t count = 0;
 	size_t longest = 0;
@@ -121,6 +122,12 @@ is_own_file(const FileStatus &st)
 	return false;
 }
 
+static bool
+width_grows()
+{
+	return !options.width_given && options.like_path.empty();
+}
+
 // The prefix and the path are measured as one: a blank or dashes where
 // they meet may be escaped otherwise than in either alone.
 static void
@@ -130,7 +137,8 @@ check_width(const std::string &path)
 	size_t length = escaped_length(whole.data(), whole.size());
 	if (length <= size_t(options.width))
 		return;
-	work.stop = true;
+	if (!width_grows() || length > size_t(max_width))
+		work.stop = true;
 	long_paths.count++;
 	if (length > long_paths.longest) {
 		long_paths.longest = length;
@@ -304,6 +312,9 @@ walk_roots()
 		work.walk_done = true;
 	}
 	work.more.notify_all();
-	if (long_paths.count)
+	if (!long_paths.count)
+		return;
+	if (!width_grows() || long_paths.longest > size_t(max_width))
 		fail_long_paths();
+	options.width = int(long_paths.longest);
 }

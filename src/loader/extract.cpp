@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "listing/columns.h"
 #include "listing/lines.h"
 #include "listing/markers.h"
 #include "listing/title.h"
@@ -104,10 +105,29 @@ refuse_overlong_records(const Listing &l, size_t record_length)
 		    " a record may have\n", l.name, record_length, INT_MAX);
 }
 
-static void
-check_record_length(const Listing &l, int expected_length)
+// The change report pairs records by their columns, so that listings of
+// two path widths compare: listing 2 may have another record length when
+// both are rowsift-list listings whose first records hold their columns
+// at the same places up to the path.
+static bool
+columns_alike(const Listing &l, const char *record, size_t record_length)
 {
-	if (expected_length != 0 && expected_length != l.record_length)
+	const Listing &first = listings[0];
+	if (!settings.change_report || settings.no_headers || l.number != 2 || first.count == 0 ||
+	    first.algorithm.empty() || l.algorithm.empty() || record_length == 0)
+		return false;
+	Columns one = locate_columns(first.table.entries[0], first.record_length);
+	Columns two = locate_columns(record, int(record_length));
+	return one.hash_start >= 0 && one.hash_start == two.hash_start &&
+	    one.hash_length == two.hash_length && one.path_start == two.path_start &&
+	    one.path_start < first.record_length && two.path_start < int(record_length);
+}
+
+static void
+check_record_length(const Listing &l, const char *record, int expected_length)
+{
+	if (expected_length != 0 && expected_length != l.record_length &&
+	    !columns_alike(l, record, size_t(l.record_length)))
 		fail("The input files have different record lengths\n"
 		    "Please verify files are consistant formats and rerun program\n");
 }
@@ -318,7 +338,7 @@ extract_records(Listing &l, size_t n, Headers headers, int expected_length, bool
 		record_length = size_t(expected_length);
 	refuse_overlong_records(l, record_length);
 	l.record_length = int(record_length);
-	check_record_length(l, expected_length);
+	check_record_length(l, data + pos, expected_length);
 	if (headers == without_headers)
 		add_record(l.table, l.count, copy_unheaded_first(l, data, first_end, record_length));
 	PassedOver passed;
@@ -331,6 +351,29 @@ extract_records(Listing &l, size_t n, Headers headers, int expected_length, bool
 	l.passed_over = passed.lines;
 	if (passed.lines)
 		l.first_passed_over_line = line_number_at(data, n, passed.first);
+}
+
+// Blanks after the path pad it to the width, so records padded to one
+// length are the same byte for byte exactly when their columns, trimmed
+// of those blanks, are.
+void
+widen_records(Listing &l, int record_length)
+{
+	size_t length = size_t(record_length);
+	// Where a record lies is kept in 32 bits by the partner table.
+	if (l.count * length >= UINT32_MAX)
+		fail_table_memory();
+	l.widened = static_cast<char *>(malloc(std::max<size_t>(l.count * length, 1)));
+	if (!l.widened)
+		fail_table_memory();
+	size_t own = size_t(l.record_length);
+	for (uint64_t i = 0; i < l.count; i++) {
+		char *copy = l.widened + i * length;
+		memcpy(copy, l.table.entries[i], own);
+		memset(copy + own, ' ', length - own);
+		l.table.entries[i] = copy;
+	}
+	l.record_length = record_length;
 }
 
 void
@@ -396,6 +439,7 @@ load_listing(Listing &l, Headers headers, int expected_length, bool two_threads)
 	l.count = 0;
 	size_t n = read_listing(l);
 	int message = write_error("Processing %s", l.name);
+	l.algorithm = read_title(l.buffer, n).algorithm;
 	extract_records(l, n, headers, expected_length, two_threads);
 	if (input_lost(l.buffer))
 		fail_read(l);
@@ -403,6 +447,5 @@ load_listing(Listing &l, Headers headers, int expected_length, bool two_threads)
 		fail("%s has too many records\n"
 		    "Maximum of %ld records per file are allowed\n", l.name, long(max_records));
 	l.progress_step = l.count <= 10 ? 2 : int(l.count / 10);
-	l.algorithm = read_title(l.buffer, n).algorithm;
 	erase_transient(message);
 }

@@ -29,6 +29,10 @@ void extract_records(Listing &listing, size_t length, Headers headers, int expec
 // where its data ended.
 void refuse_incomplete(const Listing &listing, Headers headers);
 
+// Under -c, listings of two path widths compare: the records of the
+// narrower are copied, padded with blanks to the wider record length.
+void widen_records(Listing &listing, int record_length);
+
 // Where the search for the data begins: the column-title line, or the
 // header line when no column-title line follows it closely; -1 when
 // neither begins within the first 1001 bytes.
