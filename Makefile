@@ -75,7 +75,7 @@ bench-list: build
 # rowsift-list.
 deb: build
 	@test -x $(BUILD)/rowsift-list || { \
-	    echo "make deb: rowsift-list was not built (apt-get install libssl-dev)" >&2; \
+	    echo "make deb: rowsift-list was not built (apt-get install libssl-dev libxxhash-dev)" >&2; \
 	    exit 1; }
 	cd $(BUILD) && cpack -G DEB
 
