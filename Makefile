@@ -60,22 +60,25 @@ clean:
 	rm -rf $(BUILD) build-asan build-fuzz
 
 # ---- rowsift-list ----------------------------------------------------------
-# `make bench-list` times rowsift-list against md5sum (and hashdeep and
-# rhash when installed) on /usr and /usr/share; `make deb` packages both
+# `make bench-list` times rowsift-list against md5sum, xxhsum and a read
+# floor (and hashdeep, rhash and b3sum when installed) on /usr and
+# /usr/share; `make deb` packages both
 # programs as build/rowsift_*.deb (needs dpkg-dev and file); `make
 # deb-check` builds it and fails on any error or warning of lintian.
 LIST_ROUNDS ?= 3
 
 .PHONY: bench-list deb deb-check
 
-bench-list: build
+bench-list:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DROWSIFT_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	bench/list.sh $(BUILD) $(LIST_ROUNDS)
 
 # The package describes both programs, so it is not made without
 # rowsift-list.
 deb: build
 	@test -x $(BUILD)/rowsift-list || { \
-	    echo "make deb: rowsift-list was not built (apt-get install libssl-dev)" >&2; \
+	    echo "make deb: rowsift-list was not built (apt-get install libssl-dev libxxhash-dev)" >&2; \
 	    exit 1; }
 	cd $(BUILD) && cpack -G DEB
 

@@ -5,9 +5,13 @@
 # ROUNDS rounds with every tool in turn, and prints the median wall time,
 # CPU time and peak memory of each with the ratios the targets name:
 # against find | xargs md5sum (one and two at a time), against the floor
-# of bytes / (2 x one core's `openssl speed -evp` rate), and the files per
-# second on the small files.  hashdeep and rhash run too when installed,
-# on the same file list (hashdeep alone would follow symbolic links).
+# (for MD5 and SHA-256 bytes / (2 x one core's `openssl speed -evp`
+# rate); for xxh128 and the tools it is set beside, the read floor:
+# two threads reading every file into a buffer, bench/read_floor), and
+# the files per second on the small files.  hashdeep, rhash and b3sum run
+# too when installed, on the same file list (hashdeep alone would follow
+# symbolic links); then -a xxh128's ratios to b3sum, xxhsum -P2 and the
+# read floor.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +20,7 @@ rounds=${2:-3}
 big=${3:-/usr}
 small=${4:-/usr/share}
 measure=$build/measure
+read_floor=$build/read_floor
 list=$build/rowsift-list
 work=bench/cache/list
 mkdir -p "$work"
@@ -58,6 +63,12 @@ round() {
 	run md5sum "$tree" "xargs -0 md5sum < $files > /dev/null"
 	run md5sum-P2 "$tree" "xargs -0 -P2 md5sum < $files > /dev/null"
 	run list-md5 "$tree" "$list -q $dir > /dev/null"
+	run read-floor "$tree" "$read_floor $files"
+	run list-xxh128 "$tree" "$list -q -a xxh128 $dir > /dev/null"
+	run xxhsum-P2 "$tree" "xargs -0 -P2 -n 500 xxhsum -H2 < $files > /dev/null"
+	if have b3sum; then
+		run b3sum "$tree" "xargs -0 b3sum < $files > /dev/null"
+	fi
 	if [ "$tree" = big ]; then
 		run list-sha256 "$tree" "$list -q -a sha256 $dir > /dev/null"
 		run sha256sum-P2 "$tree" "xargs -0 -P2 sha256sum < $files > /dev/null"
@@ -97,20 +108,35 @@ for tree in big small; do
 	printf '%-14s %8s %8s %9s %9s %9s %9s %10s\n' run wall_s cpu_s peak_MiB vs_md5sum vs_P2 vs_floor files/s
 	base=$(median "$tree.md5sum" wall)
 	base2=$(median "$tree.md5sum-P2" wall)
-	for kind in md5sum md5sum-P2 hashdeep rhash sha256sum-P2 list-md5 list-sha256; do
+	read_floor_wall=$(median "$tree.read-floor" wall)
+	for kind in md5sum md5sum-P2 hashdeep rhash sha256sum-P2 list-md5 list-sha256 \
+	    read-floor b3sum xxhsum-P2 list-xxh128; do
 		[ -f "$work/times.$tree.$kind" ] || continue
 		wall=$(median "$tree.$kind" wall)
 		cpu=$(median "$tree.$kind" cpu)
 		rss=$(median "$tree.$kind" rss_kib)
 		rate=$md5_rate
 		case $kind in *sha256*) rate=$sha_rate ;; esac
+		floor=$(awk -v n="$bytes" -v r="$rate" 'BEGIN { print n / (2 * r) }')
+		case $kind in read-floor | b3sum | xxh*) floor=$read_floor_wall ;; esac
 		awk -v k="$kind" -v w="$wall" -v c="$cpu" -v m="$rss" -v b="$base" -v b2="$base2" \
-		    -v n="$bytes" -v r="$rate" -v f="$files" 'BEGIN {
-			floor = n / (2 * r)
+		    -v floor="$floor" -v f="$files" 'BEGIN {
 			printf "%-14s %8.2f %8.2f %9.1f %9.3f %9.3f %9.3f %10.0f\n",
 			    k, w, c, m / 1024, w / b, w / b2, w / floor, f / w }'
 	done
+	xxh=$(median "$tree.list-xxh128" wall)
+	line="-a xxh128: vs xxhsum -P2 $(awk -v a="$xxh" -v b="$(median "$tree.xxhsum-P2" wall)" \
+	    'BEGIN { printf "%.3f", a / b }'), vs read floor $(awk -v a="$xxh" -v b="$read_floor_wall" \
+	    'BEGIN { printf "%.3f", a / b }')"
+	if [ -f "$work/times.$tree.b3sum" ]; then
+		line+=", vs b3sum $(awk -v a="$xxh" -v b="$(median "$tree.b3sum" wall)" \
+		    'BEGIN { printf "%.3f", a / b }')"
+	fi
+	echo "$line"
 done
 echo
+echo "vs_floor: MD5 and SHA-256 runs against bytes / (2 x one core's openssl rate);" \
+    "read-floor, b3sum and xxh runs against read-floor's wall time"
 echo "targets: /usr md5 vs_md5sum <= 0.5, vs_P2 <= 0.85, vs_floor <= 1.2;" \
-    "sha256 vs_floor <= 1.2; /usr/share md5 >= 70000 files/s"
+    "sha256 vs_floor <= 1.2; /usr/share md5 >= 70000 files/s;" \
+    "/usr xxh128 vs b3sum <= 0.5, vs xxhsum -P2 <= 1.1, vs read floor <= 1.2"

@@ -1,6 +1,6 @@
 // rowsift-list run on trees made here: the listing's bytes, its hashes
-// against md5sum and sha256sum, and rowsift reading it before and after
-// the tree changes.
+// against md5sum, sha256sum and xxhsum, and rowsift reading it before and
+// after the tree changes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -123,7 +123,7 @@ upper(std::string text)
 	return text;
 }
 
-// The hash md5sum or sha256sum gives a file.
+// The hash a tool (md5sum, sha256sum, xxhsum -H2) gives a file.
 std::string
 tool_hash(const std::string &tool, const std::string &path)
 {
@@ -210,19 +210,29 @@ TEST(ListRun, ListsEveryRegularFileInExactlyTheLayoutRowsiftReads)
 	EXPECT_NE(same.out.find("Found 0 mismatches"), std::string::npos) << same.out;
 }
 
-TEST(ListRun, HashesAgreeWithMd5sumAndSha256sum)
+// Sizes where XXH3-128 takes another path (0, 1, 240, 241 bytes, 4 KiB
+// and the 3 MiB file), and one read past the 512 KiB buffer by a byte.
+TEST(ListRun, HashesAgreeWithMd5sumSha256sumAndXxhsum)
 {
 	TempDir dir;
 	make_tree(dir);
-	for (const std::string algorithm : { "md5", "sha256" }) {
+	for (size_t size : { 240, 241, (512 << 10) + 1 })
+		make_file(dir, "tree/sizes/" + std::to_string(size), pseudo_random_bytes(size, unsigned(size)),
+		    base_time);
+	const std::pair<std::string, std::string> tools[] = {
+		{ "md5", "md5sum" }, { "sha256", "sha256sum" }, { "xxh128", "xxhsum -H2" },
+	};
+	for (const auto &[algorithm, tool] : tools) {
+		if (algorithm == "xxh128" && run_shell(dir, "command -v xxhsum").status != 0)
+			GTEST_SKIP() << "xxhsum is not installed (apt-get install xxhash)";
 		RunResult r = run_list(dir, { "-q", "-a", algorithm, "-w", "40", "tree" });
 		ASSERT_EQ(r.status, 0) << r.err;
 		std::vector<std::string> records = records_of(r.out);
 		// The excluded directory is listed now.
-		ASSERT_EQ(records.size(), tree_paths.size() + 1);
+		ASSERT_EQ(records.size(), tree_paths.size() + 4);
 		for (const std::string &record : records)
-			EXPECT_EQ(hash_of(record), tool_hash(algorithm + "sum", dir.file("tree/" + path_of(record))))
-			    << record;
+			EXPECT_EQ(hash_of(record), tool_hash(tool, dir.file("tree/" + path_of(record))))
+			    << algorithm << ": " << record;
 	}
 }
 
@@ -435,6 +445,29 @@ TEST(ListRun, LikeTakesTheLayoutOfAnEarlierListing)
 	EXPECT_EQ(r.err, "rowsift-list: other.txt: not a listing written by rowsift-list\n");
 }
 
+// md5 and xxh128 hashes have one length: only the title lines tell the
+// listings apart, for rowsift's refusal and for --like.
+TEST(ListRun, Xxh128AndMd5ListingsAreToldApartByTheirTitles)
+{
+	TempDir dir;
+	make_tree(dir);
+	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-o", "monday.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "-q", "-a", "xxh128", "-w", "40", "-o", "friday.txt", "tree" }).status, 0);
+	const std::string refused = "\nmonday.txt holds md5 hashes and friday.txt xxh128 hashes: they"
+	    " can't be compared\nList the files of friday.txt again with rowsift-list --like monday.txt\n";
+	for (const std::vector<std::string> &args : { std::vector<std::string> { "monday.txt", "friday.txt" },
+	    { "monday.txt", "friday.txt", "-c" } }) {
+		RunResult r = run_rowsift(dir.path, args);
+		EXPECT_EQ(r.status, 1);
+		ASSERT_GE(r.err.size(), refused.size());
+		EXPECT_EQ(r.err.substr(r.err.size() - refused.size()), refused);
+	}
+	ASSERT_EQ(run_list(dir, { "-q", "--like", "friday.txt", "-o", "saturday.txt", "tree" }).status, 0);
+	EXPECT_EQ(dir.read("saturday.txt").rfind("rowsift-list 1.0 listing, xxh128, path width 40, ", 0), 0u);
+	RunResult r = run_rowsift(dir.path, { "friday.txt", "saturday.txt", "-c" });
+	EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
 TEST(ListRun, CommandLineFollowsTheUsualConventions)
 {
 	TempDir dir;
@@ -447,7 +480,8 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	EXPECT_EQ(r.status, 0);
 	r = run_list(dir, { "--help" });
 	EXPECT_EQ(r.out.rfind("Usage: rowsift-list [OPTION]... DIR...\n", 0), 0u);
-	EXPECT_NE(r.out.find("\n  -a, --algorithm NAME    md5 (the default) or sha256\n  -o, "),
+	EXPECT_NE(r.out.find("\n  -a, --algorithm NAME    md5 (the default), sha256 or xxh128, the fastest,\n"
+	    "                          which detects change but not tampering (sha256 does)\n  -o, "),
 	    std::string::npos) << r.out;
 	// Help that could not be written is no success.
 	r = run_shell(dir, list_binary + " --help > /dev/full");
@@ -457,7 +491,7 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	EXPECT_EQ(run_list(dir, { "-w", "0", "." }).status, 2);
 	r = run_list(dir, { "-a", "sha1", "." });
 	EXPECT_EQ(r.status, 2);
-	EXPECT_EQ(r.err, "rowsift-list: unknown algorithm 'sha1' (md5 or sha256)\n"
+	EXPECT_EQ(r.err, "rowsift-list: unknown algorithm 'sha1' (md5, sha256 or xxh128)\n"
 	    "Try 'rowsift-list --help' for more information.\n");
 	r = run_list(dir, { "-w", "30", "--", "-tree", "-q" });
 	EXPECT_EQ(r.status, 2) << "-q after -- is a directory";

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <openssl/evp.h>
+#include <xxhash.h>
 
 #include "list/list.h"
 #include "platform/beneath.h"
@@ -10,17 +11,59 @@
 
 // Fetched once: fetching looks the algorithm up in the provider tables
 // under a lock, which per file would cost more than hashing a small one.
+// Null for xxh128, which libxxhash computes.
 static EVP_MD *digest;
 
 // Large reads keep the system call cost well below the hashing cost.
 static const size_t buffer_size = 512 << 10;
 
+// What one hashing thread keeps for all its files: the state of the
+// algorithm's library and the buffer files are read into.
+struct Hasher {
+	EVP_MD_CTX *context = nullptr;
+	XXH3_state_t *xxh_state = nullptr;
+	char *buffer = nullptr;
+};
+
 void
 fetch_digest()
 {
+	if (!options.algorithm->digest_name)
+		return;
 	digest = EVP_MD_fetch(nullptr, options.algorithm->digest_name, nullptr);
 	if (!digest)
 		list_fail("the %s algorithm is not available from libcrypto", options.algorithm->name);
+}
+
+static void
+start_hash(Hasher &h)
+{
+	if (h.xxh_state)
+		XXH3_128bits_reset(h.xxh_state);
+	else
+		EVP_DigestInit_ex2(h.context, digest, nullptr);
+}
+
+static void
+add_to_hash(Hasher &h, size_t length)
+{
+	if (h.xxh_state)
+		XXH3_128bits_update(h.xxh_state, h.buffer, length);
+	else
+		EVP_DigestUpdate(h.context, h.buffer, length);
+}
+
+// An XXH3-128 hash is written high half first, each half's bytes from the
+// most significant, as xxhsum prints it.
+static bool
+finish_hash(Hasher &h, unsigned char *out)
+{
+	if (!h.xxh_state)
+		return EVP_DigestFinal_ex(h.context, out, nullptr);
+	XXH128_canonical_t canonical;
+	XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(h.xxh_state));
+	memcpy(out, canonical.digest, sizeof canonical.digest);
+	return true;
 }
 
 // The next record to hash, waiting for the walk to find one; null when
@@ -49,18 +92,18 @@ mark_unreadable(Record &r, const std::string &reason)
 // file that ends sooner has changed.  A file whose size says 0 (those of
 // /proc) is read no further.
 static bool
-read_into_digest(int fd, size_t size, EVP_MD_CTX *context, char *buffer, bool &short_file)
+read_into_hash(int fd, size_t size, Hasher &h, bool &short_file)
 {
 	size_t total = 0;
 	while (total < size) {
-		int64_t got = read_some(fd, buffer, std::min(buffer_size, size - total));
+		int64_t got = read_some(fd, h.buffer, std::min(buffer_size, size - total));
 		if (got < 0)
 			return false;
 		if (got == 0) {
 			short_file = true;
 			return true;
 		}
-		EVP_DigestUpdate(context, buffer, size_t(got));
+		add_to_hash(h, size_t(got));
 		counters.bytes_done += uint64_t(got);
 		total += size_t(got);
 	}
@@ -82,7 +125,7 @@ enum HashResult { hash_done, hash_failed, hash_changed };
 // read.  Its state before and after the pass tells a file that changed
 // while it was read.
 static HashResult
-hash_once(Record &r, EVP_MD_CTX *context, char *buffer)
+hash_once(Record &r, Hasher &h)
 {
 	int fd = open_file_beneath(roots[r.root].fd, r.path.c_str() + r.rel_offset);
 	FileStatus before, after;
@@ -100,9 +143,9 @@ hash_once(Record &r, EVP_MD_CTX *context, char *buffer)
 	} else {
 		if (size_t(before.size) > buffer_size)
 			advise_sequential(fd);
-		EVP_DigestInit_ex2(context, digest, nullptr);
-		if (!read_into_digest(fd, size_t(before.size), context, buffer, short_file) ||
-		    !EVP_DigestFinal_ex(context, r.digest, nullptr)) {
+		start_hash(h);
+		if (!read_into_hash(fd, size_t(before.size), h, short_file) ||
+		    !finish_hash(h, r.digest)) {
 			mark_unreadable(r, strerror(errno));
 			result = hash_failed;
 		} else if (short_file || !status_of(fd, after) || !same_state(before, after)) {
@@ -119,11 +162,11 @@ hash_once(Record &r, EVP_MD_CTX *context, char *buffer)
 // A file that changed while it was read is read once more; one that
 // changes again gets no hash.
 static void
-hash_record(Record &r, EVP_MD_CTX *context, char *buffer)
+hash_record(Record &r, Hasher &h)
 {
-	HashResult result = hash_once(r, context, buffer);
+	HashResult result = hash_once(r, h);
 	if (result == hash_changed)
-		result = hash_once(r, context, buffer);
+		result = hash_once(r, h);
 	if (result == hash_changed)
 		mark_unreadable(r, "changed while it was read");
 	else if (result == hash_done)
@@ -134,12 +177,17 @@ hash_record(Record &r, EVP_MD_CTX *context, char *buffer)
 void
 hash_records()
 {
-	EVP_MD_CTX *context = EVP_MD_CTX_new();
-	char *buffer = static_cast<char *>(aligned_alloc(4096, buffer_size));
-	if (!context || !buffer)
+	Hasher h;
+	if (digest)
+		h.context = EVP_MD_CTX_new();
+	else
+		h.xxh_state = XXH3_createState();
+	h.buffer = static_cast<char *>(aligned_alloc(4096, buffer_size));
+	if (!(h.context || h.xxh_state) || !h.buffer)
 		list_fail("out of memory");
 	while (Record *r = next_record())
-		hash_record(*r, context, buffer);
-	free(buffer);
-	EVP_MD_CTX_free(context);
+		hash_record(*r, h);
+	free(h.buffer);
+	XXH3_freeState(h.xxh_state);
+	EVP_MD_CTX_free(h.context);
 }

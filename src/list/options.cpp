@@ -13,8 +13,10 @@ static const char usage_start[] =
     "compares with another listing.\n"
     "\n"
     "  -a, --algorithm NAME    ";
+// After the choices, which the table gives, ends with its last: xxh128.
 static const char usage_rest[] =
-    "\n"
+    ", the fastest,\n"
+    "                          which detects change but not tampering (sha256 does)\n"
     "  -o, --output FILE       write the listing to FILE, in place only when complete\n"
     "  -w, --width N           pad paths to N bytes (default: the longest path,\n"
     "                          at least 200)\n"

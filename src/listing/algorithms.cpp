@@ -1,10 +1,12 @@
 #include "listing/algorithms.h"
 
 // The first is the default.  A 32-digit hash may come from any of several
-// 128-bit hashes, so only the 64-digit one is known by its length.
+// 128-bit hashes (md5 and xxh128 here), so only the 64-digit one is known
+// by its length.
 const HashAlgorithm hash_algorithms[] = {
 	{ "md5", "MD5", 32, false },
 	{ "sha256", "SHA2-256", 64, true },
+	{ "xxh128", nullptr, 32, false },
 };
 const size_t hash_algorithm_count = sizeof hash_algorithms / sizeof hash_algorithms[0];
 

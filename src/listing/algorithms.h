@@ -8,7 +8,8 @@
 
 struct HashAlgorithm {
 	const char *name;	// as -a takes it and the title line gives it
-	const char *digest_name;	// as libcrypto fetches it
+	// As libcrypto fetches it; null for xxh128, XXH3-128 from libxxhash.
+	const char *digest_name;
 	int hex_length;	// of its hashes in a record
 	// Whether a hash of this length is taken for this algorithm when the
 	// listing's title line doesn't name one.  False where other common
