@@ -24,17 +24,22 @@ fetch_digest()
 }
 
 // The next record to hash, waiting for the walk to find one; null when
-// there is none left or the run is to stop.
+// there is none left or the run is to stop.  Those given an earlier
+// listing's hash are passed over.
 static Record *
 next_record()
 {
 	std::unique_lock<std::mutex> held(work.lock);
-	work.more.wait(held, [] {
-		return work.stop || work.walk_done || work.next < work.records.size();
-	});
-	if (work.stop || work.next >= work.records.size())
-		return nullptr;
-	return &work.records[work.next++];
+	for (;;) {
+		work.more.wait(held, [] {
+			return work.stop || work.walk_done || work.next < work.records.size();
+		});
+		if (work.stop || work.next >= work.records.size())
+			return nullptr;
+		Record &r = work.records[work.next++];
+		if (r.state == record_pending)
+			return &r;
+	}
 }
 
 static void
