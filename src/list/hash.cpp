@@ -24,22 +24,17 @@ fetch_digest()
 }
 
 // The next record to hash, waiting for the walk to find one; null when
-// there is none left or the run is to stop.  Those given an earlier
-// listing's hash are passed over.
+// there is none left or the run is to stop.
 static Record *
 next_record()
 {
 	std::unique_lock<std::mutex> held(work.lock);
-	for (;;) {
-		work.more.wait(held, [] {
-			return work.stop || work.walk_done || work.next < work.records.size();
-		});
-		if (work.stop || work.next >= work.records.size())
-			return nullptr;
-		Record &r = work.records[work.next++];
-		if (r.state == record_pending)
-			return &r;
-	}
+	work.more.wait(held, [] {
+		return work.stop || work.walk_done || work.next < work.records.size();
+	});
+	if (work.stop || work.next >= work.records.size())
+		return nullptr;
+	return &work.records[work.next++];
 }
 
 static void
@@ -121,11 +116,17 @@ hash_once(Record &r, EVP_MD_CTX *context, char *buffer)
 	return result;
 }
 
+// A file whose hash an earlier listing holds is not read (see reuse.cpp).
 // A file that changed while it was read is read once more; one that
 // changes again gets no hash.
 static void
 hash_record(Record &r, EVP_MD_CTX *context, char *buffer)
 {
+	if (reuse_earlier_hash(r)) {
+		counters.reused++;
+		counters.files_done++;
+		return;
+	}
 	HashResult result = hash_once(r, context, buffer);
 	if (result == hash_changed)
 		result = hash_once(r, context, buffer);

@@ -47,6 +47,7 @@ struct Record {
 	std::string path;
 	int64_t size = -1;		// -1: unknown
 	int64_t mtime = 0;
+	int64_t changed = 0;	// the status-change time the walk saw
 	bool stat_known = false;
 	uint8_t root = 0;
 	uint8_t state = record_pending;
@@ -128,7 +129,6 @@ std::string shown_path(const Root &root, const std::string &relative);
 std::string open_failure(int error);
 
 // reuse.cpp
-struct FileStatus;
 // What the title line of an earlier listing says of its layout.
 struct EarlierLayout {
 	const HashAlgorithm *algorithm = nullptr;
@@ -141,7 +141,7 @@ EarlierLayout read_earlier_listing(const std::string &path);
 void index_earlier_listing();
 // Gives the record the earlier listing's hash when the file can't have
 // changed since; false when it is to be read.
-bool reuse_earlier_hash(Record &r, const FileStatus &st);
+bool reuse_earlier_hash(Record &r);
 
 // hash.cpp
 void fetch_digest();

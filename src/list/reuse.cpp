@@ -9,7 +9,6 @@
 #include "listing/lines.h"
 #include "listing/markers.h"
 #include "listing/title.h"
-#include "platform/tree.h"
 
 // A file whose status changed this close to the time the earlier listing
 // was taken may have changed after it was read: the title gives whole
@@ -27,7 +26,6 @@ struct EarlierListing {
 };
 
 static EarlierListing earlier;
-static std::string candidate;	// the record a full run would write, its hash aside
 
 static void
 read_whole(const std::string &path, std::string &bytes)
@@ -90,6 +88,16 @@ read_earlier_listing(const std::string &path)
 	return layout;
 }
 
+// The path in a record, its padding left out: a path never ends in a
+// blank, which is escaped there.
+static std::string_view
+path_column(const char *record, size_t path_at, const Layout &layout)
+{
+	std::string_view path(record + path_at, size_t(layout.width));
+	size_t end = path.find_last_not_of(' ');
+	return path.substr(0, end == std::string_view::npos ? 0 : end + 1);
+}
+
 // The next line from pos, without its line end; false when no whole line
 // is left.  proper_end tells whether it ends as the listing's lines do.
 static bool
@@ -147,7 +155,7 @@ index_earlier_listing()
 		if (line.size() != layout.record_length || line.find(trailer_marker) != std::string_view::npos ||
 		    line_end(line.data(), line.size(), 0) != line.size())
 			refuse_earlier(number, "is not a record of the layout its title line gives");
-		auto placed = earlier.records.emplace(line.substr(path_at, size_t(layout.width)), line.data());
+		auto placed = earlier.records.emplace(path_column(line.data(), path_at, layout), line.data());
 		if (!placed.second)
 			placed.first->second = nullptr;
 	}
@@ -156,7 +164,6 @@ index_earlier_listing()
 		    earlier.name.c_str());
 	if (pos != b.size())
 		refuse_earlier(number + 1, "follows its \"----- END\" line");
-	candidate.assign(layout.record_length, ' ');
 }
 
 static int
@@ -172,15 +179,18 @@ hex_value(char c)
 // (but by setting back the clock), so a file rewritten and given its old
 // time again is read.
 bool
-reuse_earlier_hash(Record &r, const FileStatus &st)
+reuse_earlier_hash(Record &r)
 {
-	if (earlier.records.empty() || st.changed_seconds > earlier.title.taken - ctime_margin)
+	if (earlier.records.empty() || !r.stat_known || r.changed > earlier.title.taken - ctime_margin)
 		return false;
+	// Each hashing thread writes its own.
+	thread_local std::string candidate;
 	Layout layout = layout_of(options);
 	const size_t hash_chars = size_t(layout.hash_chars);
 	const size_t path_at = hash_at + hash_chars + 3;
+	candidate.resize(layout.record_length);
 	format_record(&candidate[0], r, options.prefix, layout);
-	auto found = earlier.records.find(std::string_view(candidate).substr(path_at, size_t(layout.width)));
+	auto found = earlier.records.find(path_column(candidate.data(), path_at, layout));
 	if (found == earlier.records.end() || !found->second)
 		return false;
 	const char *old = found->second;

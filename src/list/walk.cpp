@@ -159,13 +159,10 @@ add_file(DirectoryScan &scan, const std::string &relative, const FileStatus *st)
 		r.stat_known = true;
 		r.size = st->size;
 		r.mtime = st->modified_seconds;
+		r.changed = st->changed_seconds;
 		counters.bytes_found += uint64_t(st->size);
 	}
 	check_width(r.path);
-	if (st && reuse_earlier_hash(r, *st)) {
-		counters.reused++;
-		counters.files_done++;
-	}
 	counters.files_found++;
 	scan.files.push_back(std::move(r));
 }
