@@ -514,7 +514,7 @@ TEST(ListRun, ReuseRefusesAnEarlierListingItCantTrustWhole)
 	// A copy of the tree, or the tree under another name, is no use.
 	dir.write("old.txt", old);
 	run_shell(dir, "cp -a tree copy");
-	for (const std::string &root : { "copy", "./tree" }) {
+	for (const char *root : { "copy", "./tree" }) {
 		RunResult r = run_list(dir, { "-q", "--reuse", "old.txt", root });
 		EXPECT_EQ(r.status, 2) << root;
 		EXPECT_EQ(r.out, "");
