@@ -12,6 +12,8 @@
 # too when installed, on the same file list (hashdeep alone would follow
 # symbolic links); then -a xxh128's ratios to b3sum, xxhsum -P2 and the
 # read floor.
+# A re-snapshot of the unchanged BIG_DIR with --reuse runs beside its full
+# MD5 snapshot and beside a walk that stats every file (find -printf).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +34,9 @@ for tree in big small; do
 	find "$dir" -type f -print0 > "$work/files.$tree"
 	xargs -0 cat < "$work/files.$tree" > /dev/null 2>&1 || true
 done
+
+# The earlier listing the re-snapshots take their hashes from.
+"$list" -q -o "$work/earlier.big" "$big"
 
 # The rate of one core, in bytes per second, at 16 KiB blocks.
 core_rate() {
@@ -72,6 +77,8 @@ round() {
 	if [ "$tree" = big ]; then
 		run list-sha256 "$tree" "$list -q -a sha256 $dir > /dev/null"
 		run sha256sum-P2 "$tree" "xargs -0 -P2 sha256sum < $files > /dev/null"
+		run reuse "$tree" "$list -q --reuse $work/earlier.big $dir > /dev/null"
+		run find-walk "$tree" "find $dir -printf '%s %T@ %C@\\n' > /dev/null"
 	fi
 	if have hashdeep; then
 		run hashdeep "$tree" "tr '\\0' '\\n' < $files | hashdeep -c md5 -f /dev/stdin > /dev/null"
@@ -135,8 +142,19 @@ for tree in big small; do
 	echo "$line"
 done
 echo
+echo "re-snapshot of $big, unchanged, with --reuse:"
+printf '%-14s %8s %8s %9s %9s %9s\n' run wall_s cpu_s peak_MiB vs_full vs_walk
+full=$(median big.list-md5 wall)
+walk=$(median big.find-walk wall)
+for kind in find-walk reuse; do
+	awk -v k="$kind" -v w="$(median big.$kind wall)" -v c="$(median big.$kind cpu)" \
+	    -v m="$(median big.$kind rss_kib)" -v f="$full" -v s="$walk" 'BEGIN {
+		printf "%-14s %8.2f %8.2f %9.1f %9.3f %9.3f\n", k, w, c, m / 1024, w / f, w / s }'
+done
+echo
 echo "vs_floor: MD5 and SHA-256 runs against bytes / (2 x one core's openssl rate);" \
     "read-floor, b3sum and xxh runs against read-floor's wall time"
 echo "targets: /usr md5 vs_md5sum <= 0.5, vs_P2 <= 0.85, vs_floor <= 1.2;" \
     "sha256 vs_floor <= 1.2; /usr/share md5 >= 70000 files/s;" \
-    "/usr xxh128 vs b3sum <= 0.5, vs xxhsum -P2 <= 1.1, vs read floor <= 1.2"
+    "/usr xxh128 vs b3sum <= 0.5, vs xxhsum -P2 <= 1.1, vs read floor <= 1.2;" \
+    "reuse vs_full <= 0.1, vs_walk <= 1.1"

@@ -468,6 +468,120 @@ TEST(ListRun, Xxh128AndMd5ListingsAreToldApartByTheirTitles)
 	EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
+// The earlier listing says it was taken at base_time + 100.  The test
+// can't make a file whose status changed that long ago, so the hooks give
+// the status-change time of some: "a/kept" 2 s before the listing was
+// taken, "b/kept" 1 s before.  Reading either fails, so a hash where
+// the other files hash as a full run does shows which was taken over.
+TEST(ListRun, ReuseTakesOverOnlyTheHashOfAFileThatCantHaveChanged)
+{
+	TempDir dir;
+	make_file(dir, "tree/a/kept", "the same all along\n", base_time);
+	make_file(dir, "tree/b/kept", "the same all along\n", base_time);
+	make_file(dir, "tree/rewritten", "first text\n", base_time);
+	make_file(dir, "tree/appended", "short\n", base_time);
+	make_file(dir, "tree/retimed", "abc", base_time);
+	make_file(dir, "tree/renamed", "moving\n", base_time);
+	make_file(dir, "tree/broken", "unreadable once\n", base_time);
+	RunResult r = run_hooked(dir, { "LIST_HOOK_FILE=broken", "LIST_HOOK_ERROR=5" },
+	    { "-q", "-w", "20", "--lf", "-o", "old.txt", "tree" });
+	ASSERT_EQ(r.status, 1) << r.err;
+	std::string old = dir.read("old.txt");
+	size_t taken = old.find(", taken ") + 8;
+	old.replace(taken, 19, "2023-11-14 22:15:00");
+	dir.write("old.txt", old);
+
+	// Rewritten at its old size and given its old time back; appended;
+	// rewritten with another time; renamed.
+	make_file(dir, "tree/rewritten", "other text\n", base_time);
+	make_file(dir, "tree/appended", "short, and more\n", base_time);
+	make_file(dir, "tree/retimed", "xyz", base_time + 5);
+	rename(dir.file("tree/renamed").c_str(), dir.file("tree/moved").c_str());
+	const std::string long_ago = "=" + std::to_string(base_time);
+	r = run_hooked(dir, { "LIST_HOOK_FILE=kept", "LIST_HOOK_ERROR=13",
+	    "LIST_HOOK_CTIMES=a/kept=1700000098 b/kept=1700000099 appended" + long_ago +
+	    " retimed" + long_ago + " moved" + long_ago + " broken" + long_ago },
+	    { "-q", "--reuse", "old.txt", "tree" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/b/kept: Permission denied\n");
+	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 20, taken ", 0), 0u);
+
+	RunResult full = run_list(dir, { "-q", "-w", "20", "--lf", "tree" });
+	ASSERT_EQ(full.status, 0) << full.err;
+	std::vector<std::string> expected = records_of(full.out, "\n");
+	for (std::string &record : expected)
+		if (path_of(record) == "b/kept")
+			record.replace(41, 32, "00000000" + std::string(24, '?'));
+	EXPECT_EQ(records_of(r.out, "\n"), expected);
+}
+
+// An earlier listing is read whole before any hash is taken from it, and
+// refused, with nothing written, when it is not whole or not one layout
+// throughout, or when the options ask for another layout.
+TEST(ListRun, ReuseRefusesAnEarlierListingItCantTrustWhole)
+{
+	TempDir dir;
+	make_file(dir, "tree/one", "1\n", base_time);
+	make_file(dir, "tree/two", "2\n", base_time);
+	ASSERT_EQ(run_list(dir, { "-q", "-w", "20", "-o", "old.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "-q", "-a", "sha256", "-w", "20", "-o", "sha.txt", "tree" }).status, 0);
+	const std::string old = dir.read("old.txt");
+	const size_t records_at = old.find("PATH");
+	const size_t second_at = old.find("\r\n", old.find("| one")) + 2;
+	const std::string cut = "no \"----- END\" line ends it; it may be cut short, and no hash is taken from it";
+	const std::string not_record = "is not a record of the layout its title line gives; no hash is taken from it";
+	const std::string other_end = "doesn't end as the listing's other lines do; no hash is taken from it";
+	struct Case {
+		std::string listing;
+		std::vector<std::string> options;
+		std::string message;
+	};
+	const std::string help = "\nTry 'rowsift-list --help' for more information.";
+	const Case cases[] = {
+		{ old.substr(0, old.size() - 11), {}, cut },
+		{ std::string(old).replace(old.find("BEGIN"), 5, "BEGUN"), {},
+		    "line 2 is not the \"----- BEGIN\" line; no hash is taken from it" },
+		{ old.substr(0, old.size() - 40), {}, cut },
+		{ std::string(old).insert(old.find("\r\n", records_at) + 2, "\r\n"), {}, "line 4 " + not_record },
+		{ std::string(old).replace(second_at - 2, 2, "\n"), {}, "line 4 " + other_end },
+		{ std::string(old).replace(second_at, 9, "----- END"), {}, "line 5 " + not_record },
+		{ old + "more\r\n", {}, "line 7 follows its \"----- END\" line; no hash is taken from it" },
+		{ std::string(old).replace(old.find(", taken "), 31, ""), {}, "its title line doesn't say when it was taken" },
+		{ std::string(old).replace(old.find(", taken ") + 8, 10, "2023-02-31"), {},
+		    "its title line doesn't say when it was taken" },
+		{ old, { "-w", "30" }, "old.txt has a path width of 20; -w asks for 30" + help },
+		{ old, { "-a", "sha256" }, "old.txt holds md5 hashes; -a asks for sha256" + help },
+		{ old, { "--lf" }, "old.txt has CR LF lines; --lf asks for LF" + help },
+		{ old, { "--like", "sha.txt" }, "old.txt holds md5 hashes; --like asks for sha256" + help },
+	};
+	for (const Case &c : cases) {
+		dir.write("old.txt", c.listing);
+		std::vector<std::string> args = { "-q", "--reuse", "old.txt" };
+		args.insert(args.end(), c.options.begin(), c.options.end());
+		args.push_back("tree");
+		RunResult r = run_list(dir, args);
+		EXPECT_EQ(r.status, 2) << c.message;
+		EXPECT_EQ(r.out, "");
+		std::string named = c.message.rfind("old.txt", 0) == 0 ? c.message : "old.txt: " + c.message;
+		EXPECT_EQ(r.err, "rowsift-list: " + named + "\n");
+	}
+	// A copy of the tree, or the tree under another name, is no use.
+	dir.write("old.txt", old);
+	run_shell(dir, "cp -a tree copy");
+	for (const char *root : { "copy", "./tree" }) {
+		RunResult r = run_list(dir, { "-q", "--reuse", "old.txt", root });
+		EXPECT_EQ(r.status, 2) << root;
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err, "rowsift-list: old.txt is a listing of other directories; hashes are taken"
+		    " only from a listing of the same ones, named alike" + help + "\n");
+	}
+	// What agrees with the earlier listing is taken.
+	dir.write("old.txt", old);
+	RunResult r = run_list(dir, { "-q", "--reuse", "old.txt", "-w", "20", "-a", "md5", "tree" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(records_of(r.out), records_of(old));
+}
+
 TEST(ListRun, CommandLineFollowsTheUsualConventions)
 {
 	TempDir dir;

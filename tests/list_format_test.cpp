@@ -153,6 +153,14 @@ TEST(ListTitle, EveryAlgorithmAndWidthIsReadBack)
 			EXPECT_EQ(title.width, width) << line;
 		}
 	}
+	// The time taken, which --reuse reads, from the first day to the last
+	// the title can write, a leap day among them.
+	for (int64_t taken : { int64_t(0), int64_t(951825599), int64_t(1765287047), int64_t(253402300799) }) {
+		std::string line = title_line(o, taken);
+		Title title = read_title(line.data(), line.size());
+		EXPECT_TRUE(title.taken_given) << line;
+		EXPECT_EQ(title.taken, taken) << line;
+	}
 	for (const char *other : { "sumlist 1.0 listing, md5, path width 9", "rowsift-list 1.0 listing md5" }) {
 		Title title = read_title(other, strlen(other));
 		EXPECT_FALSE(title.found) << other;

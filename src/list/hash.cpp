@@ -159,11 +159,17 @@ hash_once(Record &r, Hasher &h)
 	return result;
 }
 
+// A file whose hash an earlier listing holds is not read (see reuse.cpp).
 // A file that changed while it was read is read once more; one that
 // changes again gets no hash.
 static void
 hash_record(Record &r, Hasher &h)
 {
+	if (reuse_earlier_hash(r)) {
+		counters.reused++;
+		counters.files_done++;
+		return;
+	}
 	HashResult result = hash_once(r, h);
 	if (result == hash_changed)
 		result = hash_once(r, h);

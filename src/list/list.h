@@ -27,6 +27,7 @@ struct ListOptions {
 	std::string output_path;	// empty: the standard output
 	std::string prefix;
 	std::string like_path;
+	std::string reuse_path;
 	const HashAlgorithm *algorithm = &hash_algorithms[0];
 	int width = default_width;
 	bool width_given = false;
@@ -46,6 +47,7 @@ struct Record {
 	std::string path;
 	int64_t size = -1;		// -1: unknown
 	int64_t mtime = 0;
+	int64_t changed = 0;	// the status-change time the walk saw
 	bool stat_known = false;
 	uint8_t root = 0;
 	uint8_t state = record_pending;
@@ -75,6 +77,7 @@ struct Counters {
 	std::atomic<uint64_t> files_found{0}, bytes_found{0};
 	std::atomic<uint64_t> files_done{0}, bytes_done{0};
 	std::atomic<uint64_t> unreadable{0};
+	std::atomic<uint64_t> reused{0};
 };
 
 // The file being written, which the walk leaves out.
@@ -124,6 +127,21 @@ void open_roots();
 void walk_roots();
 std::string shown_path(const Root &root, const std::string &relative);
 std::string open_failure(int error);
+
+// reuse.cpp
+// What the title line of an earlier listing says of its layout.
+struct EarlierLayout {
+	const HashAlgorithm *algorithm = nullptr;
+	int width = 0;
+	bool lf_only = false;
+};
+// Reads the earlier listing whole; ends the run when it is none.
+EarlierLayout read_earlier_listing(const std::string &path);
+// Checks it against the layout of the options, which must be its own.
+void index_earlier_listing();
+// Gives the record the earlier listing's hash when the file can't have
+// changed since; false when it is to be read.
+bool reuse_earlier_hash(Record &r);
 
 // hash.cpp
 void fetch_digest();

@@ -21,6 +21,10 @@ static const char usage_rest[] =
     "  -w, --width N           pad paths to N bytes (default: the longest path,\n"
     "                          at least 200)\n"
     "      --like OLD          take the algorithm, width and line ends of listing OLD\n"
+    "      --reuse OLD         as --like, and take a file's hash from OLD when its\n"
+    "                          path, size and time match and its status last changed\n"
+    "                          2 s or more before OLD was taken (this trusts that the\n"
+    "                          clock was never set back); read every other file\n"
     "  -p, --prefix TEXT       put TEXT before every path\n"
     "      --lf                end lines with LF alone instead of CR LF\n"
     "  -x, --one-file-system   stay on the file system of each DIR\n"
@@ -33,13 +37,14 @@ static const char usage_rest[] =
     "Exit status: 0 when every file was hashed, 1 when some could not be read,\n"
     "2 on a usage or fatal error.\n";
 
-enum { option_like = 256, option_lf, option_help, option_version };
+enum { option_like = 256, option_reuse, option_lf, option_help, option_version };
 
 static const struct option long_options[] = {
 	{ "algorithm", required_argument, nullptr, 'a' },
 	{ "output", required_argument, nullptr, 'o' },
 	{ "width", required_argument, nullptr, 'w' },
 	{ "like", required_argument, nullptr, option_like },
+	{ "reuse", required_argument, nullptr, option_reuse },
 	{ "prefix", required_argument, nullptr, 'p' },
 	{ "lf", no_argument, nullptr, option_lf },
 	{ "one-file-system", no_argument, nullptr, 'x' },
@@ -121,6 +126,43 @@ take_layout_of(const char *path)
 		list_fail("%s: its records don't have the layout its title line gives", path);
 }
 
+static const char *
+line_ends(bool lf_only)
+{
+	return lf_only ? "LF" : "CR LF";
+}
+
+// What asks for a layout other than the earlier listing's: --like when
+// given, else the option itself.
+static const char *
+asked_by(const char *option)
+{
+	return options.like_path.empty() ? option : "--like";
+}
+
+// The hashes of an earlier listing are only of use in a listing of its
+// own layout: what -a, -w, --lf or --like ask must agree with it.
+static void
+take_layout_of_earlier(const std::string &path)
+{
+	EarlierLayout earlier = read_earlier_listing(path);
+	bool like = !options.like_path.empty();
+	const char *name = path.c_str();
+	if ((options.algorithm_given || like) && options.algorithm != earlier.algorithm)
+		list_fail_usage("%s holds %s hashes; %s asks for %s", name, earlier.algorithm->name,
+		    asked_by("-a"), options.algorithm->name);
+	if ((options.width_given || like) && options.width != earlier.width)
+		list_fail_usage("%s has a path width of %d; %s asks for %d", name, earlier.width,
+		    asked_by("-w"), options.width);
+	if ((options.lf_only || like) && options.lf_only != earlier.lf_only)
+		list_fail_usage("%s has %s lines; %s asks for %s", name, line_ends(earlier.lf_only),
+		    asked_by("--lf"), line_ends(options.lf_only));
+	options.algorithm = earlier.algorithm;
+	options.width = earlier.width;
+	options.lf_only = earlier.lf_only;
+	index_earlier_listing();
+}
+
 static void
 read_option(int letter)
 {
@@ -140,6 +182,9 @@ read_option(int letter)
 		break;
 	case option_like:
 		options.like_path = optarg;
+		break;
+	case option_reuse:
+		options.reuse_path = optarg;
 		break;
 	case 'p':
 		options.prefix = optarg;
@@ -200,6 +245,8 @@ parse_list_options(int argc, char **argv)
 			list_fail_usage("--like sets the width and the algorithm; leave out -w and -a");
 		take_layout_of(options.like_path.c_str());
 	}
+	if (!options.reuse_path.empty())
+		take_layout_of_earlier(options.reuse_path);
 }
 
 Layout

@@ -86,8 +86,12 @@ print_summary()
 	if (options.quiet)
 		return;
 	double seconds = seconds_since_start();
-	list_report("%llu files, %.1f MB in %.2f s (%.0f MB/s), %llu could not be read",
+	std::string reused;
+	if (!options.reuse_path.empty())
+		reused = ", " + std::to_string(counters.reused) + " hashes taken from " +
+		    escaped_name(options.reuse_path);
+	list_report("%llu files, %.1f MB in %.2f s (%.0f MB/s), %llu could not be read%s",
 	    (unsigned long long)counters.files_done, megabytes(counters.bytes_done), seconds,
 	    seconds > 0 ? megabytes(counters.bytes_done) / seconds : 0.0,
-	    (unsigned long long)counters.unreadable);
+	    (unsigned long long)counters.unreadable, reused.c_str());
 }

@@ -167,6 +167,7 @@ add_file(DirectoryScan &scan, const std::string &relative, const FileStatus *st)
 		r.stat_known = true;
 		r.size = st->size;
 		r.mtime = st->modified_seconds;
+		r.changed = st->changed_seconds;
 		counters.bytes_found += uint64_t(st->size);
 	}
 	check_width(r.path);

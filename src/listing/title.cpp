@@ -11,6 +11,7 @@
 static const std::string_view program_part = "rowsift-list ";
 static const std::string_view kind_part = " listing, ";
 static const std::string_view width_part = ", path width ";
+static const std::string_view taken_part = ", taken ";
 
 // Caps the roots shown in the title, so that the header line after it
 // begins within the first 1001 bytes, where rowsift looks for it.
@@ -52,6 +53,50 @@ title_line(const char *version, const HashAlgorithm &algorithm, int width, int64
 	return title;
 }
 
+// Days from 1970-01-01 to the date, in the calendar used backwards too.
+static int64_t
+days_from_civil(int64_t year, int64_t month, int64_t day)
+{
+	year -= month <= 2;
+	int64_t era = (year >= 0 ? year : year - 399) / 400;
+	int64_t year_of_era = year - era * 400;
+	int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+	int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+	return era * 146097 + day_of_era - 719468;
+}
+
+static bool
+read_number(std::string_view text, size_t at, size_t digits, int64_t &value)
+{
+	value = 0;
+	for (size_t i = at; i < at + digits; i++) {
+		if (text[i] < '0' || text[i] > '9')
+			return false;
+		value = value * 10 + (text[i] - '0');
+	}
+	return true;
+}
+
+// "2025-12-09 13:30:47 UTC" as the title writes it.  Read back and written
+// again it must give the same text, which rules out a 31st of February.
+static bool
+read_taken(std::string_view text, int64_t &seconds)
+{
+	if (text.size() < 23 || text.substr(19, 4) != " UTC")
+		return false;
+	int64_t year, month, day, hour, minute, second;
+	if (!read_number(text, 0, 4, year) || text[4] != '-' || !read_number(text, 5, 2, month) ||
+	    text[7] != '-' || !read_number(text, 8, 2, day) || text[10] != ' ' ||
+	    !read_number(text, 11, 2, hour) || text[13] != ':' || !read_number(text, 14, 2, minute) ||
+	    text[16] != ':' || !read_number(text, 17, 2, second))
+		return false;
+	seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+	char date[10], time_of_day[8];
+	format_utc(date, time_of_day, seconds);
+	return text.substr(0, 10) == std::string_view(date, 10) &&
+	    text.substr(11, 8) == std::string_view(time_of_day, 8);
+}
+
 Title
 read_title(const char *data, size_t n)
 {
@@ -72,5 +117,8 @@ read_title(const char *data, size_t n)
 		std::string number(line.substr(width_at + width_part.size()));
 		t.width = atoi(number.c_str());
 	}
+	size_t taken_at = line.find(taken_part);
+	if (taken_at != std::string_view::npos)
+		t.taken_given = read_taken(line.substr(taken_at + taken_part.size()), t.taken);
 	return t;
 }

@@ -20,6 +20,8 @@ struct Title {
 	std::string algorithm;
 	bool width_given = false;
 	int width = 0;	// 0 when the text after "path width" is no number
+	bool taken_given = false;	// a well-formed date and time follow "taken"
+	int64_t taken = 0;	// seconds since 1970, UTC
 };
 
 // Reads the first line of a listing, up to its line end.

@@ -34,6 +34,7 @@ fill_status(int result, const struct stat &st, FileStatus &status)
 	status.size = int64_t(st.st_size);
 	status.modified_seconds = int64_t(st.st_mtim.tv_sec);
 	status.modified_nanoseconds = int64_t(st.st_mtim.tv_nsec);
+	status.changed_seconds = int64_t(st.st_ctim.tv_sec);
 	return true;
 }
 

@@ -16,6 +16,7 @@ struct FileStatus {
 	int64_t size = 0;
 	int64_t modified_seconds = 0;
 	int64_t modified_nanoseconds = 0;
+	int64_t changed_seconds = 0;	// of the status, which no caller can set
 };
 
 // The status of an open file; false with errno set on failure.

@@ -7,6 +7,9 @@
  *                       LIST_HOOK_TIMES (default 1) reads from the file's start
  * LIST_HOOK_ERROR       an errno value every read of the file fails with
  * LIST_HOOK_NO_OPENAT2  when set, openat2 fails as where the kernel lacks it
+ * LIST_HOOK_CTIMES      "END=SECONDS ...": the status-change time fstatat
+ *                       gives each file whose full path ends in /END, as
+ *                       no test could make one in the past
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -15,11 +18,19 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 static int runs;
+
+static int
+ends_in(const char *path, size_t n, const char *wanted, size_t length)
+{
+	return n > length && strncmp(path + n - length, wanted, length) == 0 &&
+	    path[n - length - 1] == '/';
+}
 
 static int
 is_hooked(int fd)
@@ -33,9 +44,49 @@ is_hooked(int fd)
 	if (n < 0)
 		return 0;
 	path[n] = 0;
-	size_t length = strlen(wanted);
-	return (size_t)n >= length && strcmp(path + n - length, wanted) == 0 &&
-	    (size_t)n > length && path[n - length - 1] == '/';
+	return ends_in(path, (size_t)n, wanted, strlen(wanted));
+}
+
+/* The time LIST_HOOK_CTIMES gives the file name in the directory open on
+ * dir_fd, or -1. */
+static long
+hooked_ctime(int dir_fd, const char *name)
+{
+	const char *times = getenv("LIST_HOOK_CTIMES");
+	char link[64], path[4096];
+	if (!times)
+		return -1;
+	snprintf(link, sizeof link, "/proc/self/fd/%d", dir_fd);
+	ssize_t n = readlink(link, path, sizeof path - 1);
+	if (n < 0)
+		return -1;
+	n += snprintf(path + n, sizeof path - (size_t)n, "/%s", name);
+	while (*times) {
+		const char *equals = strchr(times, '=');
+		if (!equals)
+			return -1;
+		char *end;
+		long seconds = strtol(equals + 1, &end, 10);
+		if (ends_in(path, (size_t)n, times, (size_t)(equals - times)))
+			return seconds;
+		times = end + strspn(end, " ");
+	}
+	return -1;
+}
+
+int
+fstatat(int dir_fd, const char *name, struct stat *st, int flags)
+{
+	static int (*real_fstatat)(int, const char *, struct stat *, int);
+	if (!real_fstatat)
+		real_fstatat = (int (*)(int, const char *, struct stat *, int))dlsym(RTLD_NEXT, "fstatat");
+	int result = real_fstatat(dir_fd, name, st, flags);
+	long ctime = result == 0 ? hooked_ctime(dir_fd, name) : -1;
+	if (ctime >= 0) {
+		st->st_ctim.tv_sec = ctime;
+		st->st_ctim.tv_nsec = 0;
+	}
+	return result;
 }
 
 /* The command runs without this library, in an environment of its own. */
