@@ -61,7 +61,9 @@ TEST(ListRecord, HashSearchFindsTheHashForSizesOfEveryWidth)
 	for (size_t a = 0; a < hash_algorithm_count; a++) {
 		Layout layout = layout_with(hash_algorithms[a].name, 30);
 		for (size_t width = 1; width <= 19; width++) {
-			int64_t low = width == 1 ? 0 : std::stoll(std::string(1, '1') + std::string(width - 1, '0'));
+			std::string power(width, '0');
+			power[0] = '1';
+			int64_t low = width == 1 ? 0 : std::stoll(power);
 			int64_t high = width == 19 ? INT64_MAX : std::stoll(std::string(width, '9'));
 			int64_t mixed = std::stoll(digits.substr(0, width));
 			for (int64_t size : { high, mixed, low }) {
