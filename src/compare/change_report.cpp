@@ -12,6 +12,7 @@
 #include "listing/columns.h"
 #include "loader/extract.h"
 #include "output/messages.h"
+#include "platform/threads.h"
 #include "run_state.h"
 
 // Where a listing's records hold their hash and their path, found in its
@@ -257,16 +258,14 @@ find_duplicate(const std::vector<Entry> &sorted, int number, Duplicate &first)
 	}
 }
 
-// The paths of listing 1's records with a partner that the set holds.
-// This looks at every such record (0.35 s for 8,000,000 records), so it
-// runs only when some entry is left over after the pairing by path.
+// The paths of records from..to of listing 1 with a partner that the set
+// holds.
 static void
-find_matched_paths(const Listing &l, const PathSet &wanted, const CompareField &field,
-    PathSet &found)
+find_matched_paths_in(const Listing &l, const Columns &c, const PathSet &wanted,
+    const CompareField &field, uint64_t from, uint64_t to, PathSet &found)
 {
-	Columns c = locate_columns(l, field);
 	const unsigned char *unmatched = unmatched_records(l.number);
-	for (uint64_t i = 0; i < l.count; i++) {
+	for (uint64_t i = from; i < to; i++) {
 		__builtin_prefetch(l.table.entries[std::min(i + 16, l.count - 1)]);
 		if (unmatched[i])
 			continue;
@@ -275,6 +274,31 @@ find_matched_paths(const Listing &l, const PathSet &wanted, const CompareField &
 		if (holds_path(wanted, path))
 			add_path(found, path);
 	}
+}
+
+// From this many records on, both halves of listing 1 are looked at at
+// once.
+static const uint64_t two_thread_paths = 65536;
+
+// The paths of listing 1's records with a partner that the set holds.
+// This looks at every such record, so it runs only when some entry is
+// left over after the pairing by path, and on both processors: one
+// thread took 0.1 s of a 1 s change report on 8,000,000 records.
+static void
+find_matched_paths(const Listing &l, const PathSet &wanted, const CompareField &field,
+    PathSet &found)
+{
+	Columns c = locate_columns(l, field);
+	if (l.count < two_thread_paths) {
+		find_matched_paths_in(l, c, wanted, field, 0, l.count, found);
+		return;
+	}
+	PathSet second_half;
+	run_halves(size_t(l.count), [&](size_t from, size_t to) {
+		find_matched_paths_in(l, c, wanted, field, from, to, from == 0 ? found : second_half);
+	});
+	for (std::string_view path : second_half.paths)
+		add_path(found, path);
 }
 
 // A path listed more than once on one side leaves records without a
