@@ -125,7 +125,7 @@ for tree in big small; do
 		rate=$md5_rate
 		case $kind in *sha256*) rate=$sha_rate ;; esac
 		floor=$(awk -v n="$bytes" -v r="$rate" 'BEGIN { print n / (2 * r) }')
-		case $kind in read-floor | b3sum | xxh*) floor=$read_floor_wall ;; esac
+		case $kind in read-floor | b3sum | xxh* | list-xxh*) floor=$read_floor_wall ;; esac
 		awk -v k="$kind" -v w="$wall" -v c="$cpu" -v m="$rss" -v b="$base" -v b2="$base2" \
 		    -v floor="$floor" -v f="$files" 'BEGIN {
 			printf "%-14s %8.2f %8.2f %9.1f %9.3f %9.3f %9.3f %10.0f\n",
