@@ -11,18 +11,15 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "shim.h"
+
 static int
 named_failing(int fd)
 {
 	const char *failing = getenv("FAIL_CLOSE_NAME");
-	char link[64], path[4096];
-	if (!failing)
+	char path[4096];
+	if (!failing || path_of_fd(fd, path, sizeof path) < 0)
 		return 0;
-	snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-	ssize_t n = readlink(link, path, sizeof path - 1);
-	if (n < 0)
-		return 0;
-	path[n] = '\0';
 	const char *name = strrchr(path, '/');
 	return strcmp(name ? name + 1 : path, failing) == 0;
 }

@@ -23,6 +23,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "shim.h"
+
 static int runs;
 
 static int
@@ -36,14 +38,12 @@ static int
 is_hooked(int fd)
 {
 	const char *wanted = getenv("LIST_HOOK_FILE");
-	char link[64], path[4096];
+	char path[4096];
 	if (!wanted)
 		return 0;
-	snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-	ssize_t n = readlink(link, path, sizeof path - 1);
+	ssize_t n = path_of_fd(fd, path, sizeof path);
 	if (n < 0)
 		return 0;
-	path[n] = 0;
 	return ends_in(path, (size_t)n, wanted, strlen(wanted));
 }
 
@@ -53,11 +53,10 @@ static long
 hooked_ctime(int dir_fd, const char *name)
 {
 	const char *times = getenv("LIST_HOOK_CTIMES");
-	char link[64], path[4096];
+	char path[4096];
 	if (!times)
 		return -1;
-	snprintf(link, sizeof link, "/proc/self/fd/%d", dir_fd);
-	ssize_t n = readlink(link, path, sizeof path - 1);
+	ssize_t n = path_of_fd(dir_fd, path, sizeof path);
 	if (n < 0)
 		return -1;
 	n += snprintf(path + n, sizeof path - (size_t)n, "/%s", name);
@@ -87,21 +86,6 @@ fstatat(int dir_fd, const char *name, struct stat *st, int flags)
 		st->st_ctim.tv_nsec = 0;
 	}
 	return result;
-}
-
-/* The command runs without this library, in an environment of its own. */
-static void
-run_command(const char *command)
-{
-	char *const environment[] = { "PATH=/usr/sbin:/usr/bin:/sbin:/bin", NULL };
-	pid_t pid = fork();
-	if (pid == 0) {
-		execle("/bin/sh", "sh", "-c", command, (char *)NULL, environment);
-		_exit(127);
-	}
-	int status;
-	while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
-		;
 }
 
 ssize_t

@@ -14,22 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static int ran;
+#include "shim.h"
 
-/* The command runs without this library, in an environment of its own. */
-static void
-run_command(const char *command)
-{
-	char *const environment[] = { "PATH=/usr/sbin:/usr/bin:/sbin:/bin", NULL };
-	pid_t pid = fork();
-	if (pid == 0) {
-		execle("/bin/sh", "sh", "-c", command, (char *)NULL, environment);
-		_exit(127);
-	}
-	int status;
-	while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
-		;
-}
+static int ran;
 
 static void
 run_at_message(const char *format, va_list args)
