@@ -90,6 +90,20 @@ write_unreadable_mark(char *column, int hash_chars)
 	memset(column + 8, '?', size_t(hash_chars) - 8);
 }
 
+void
+write_no_content_mark(char *column, int hash_chars)
+{
+	memset(column, '0', 8);
+	memset(column + 8, '-', size_t(hash_chars) - 8);
+}
+
+bool
+is_no_content_mark(std::string_view hash)
+{
+	return hash.size() > 8 && hash.substr(0, 8) == "00000000" &&
+	    hash.find_first_not_of('-', 8) == std::string_view::npos;
+}
+
 bool
 is_hex_digit(char c)
 {

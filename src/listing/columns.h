@@ -40,6 +40,14 @@ void format_utc(char *date, char *time_of_day, int64_t seconds);
 // hash_chars bytes.
 void write_unreadable_mark(char *column, int hash_chars);
 
+// Writes the mark of an entry that has no content to hash (a directory,
+// a device, a FIFO, a socket): eight zeros, so that rowsift -h finds the
+// column as in any record, then dashes.
+void write_no_content_mark(char *column, int hash_chars);
+
+// Whether the text of a hash column is that mark.
+bool is_no_content_mark(std::string_view hash);
+
 bool is_hex_digit(char c);
 
 // Whether the text of a hash column is a hash: hex digits only.  The mark
