@@ -181,7 +181,7 @@ TEST(ListRun, ListsEveryRegularFileInExactlyTheLayoutRowsiftReads)
 {
 	TempDir dir;
 	make_tree(dir);
-	RunResult r = run_list(dir, { "-w", "40", "tree", "-e", "cache", "-q" });
+	RunResult r = run_list(dir, { "--content-only", "-w", "40", "tree", "-e", "cache", "-q" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.err, "");
 	std::vector<std::string> lines = split_lines(r.out, "\r\n");
@@ -225,7 +225,7 @@ TEST(ListRun, HashesAgreeWithMd5sumSha256sumAndXxhsum)
 	for (const auto &[algorithm, tool] : tools) {
 		if (algorithm == "xxh128" && run_shell(dir, "command -v xxhsum").status != 0)
 			GTEST_SKIP() << "xxhsum is not installed (apt-get install xxhash)";
-		RunResult r = run_list(dir, { "-q", "-a", algorithm, "-w", "40", "tree" });
+		RunResult r = run_list(dir, { "--content-only", "-q", "-a", algorithm, "-w", "40", "tree" });
 		ASSERT_EQ(r.status, 0) << r.err;
 		std::vector<std::string> records = records_of(r.out);
 		// The excluded directory is listed now.
@@ -240,7 +240,7 @@ TEST(ListRun, RowsiftReportsExactlyTheRecordsThatChanged)
 {
 	TempDir dir;
 	make_tree(dir);
-	std::vector<std::string> args = { "-q", "-w", "40", "-e", "cache", "-o", "monday.txt", "tree" };
+	std::vector<std::string> args = { "--content-only", "-q", "-w", "40", "-e", "cache", "-o", "monday.txt", "tree" };
 	ASSERT_EQ(run_list(dir, args).status, 0);
 	std::vector<std::string> monday = records_of(dir.read("monday.txt"));
 
@@ -249,7 +249,7 @@ TEST(ListRun, RowsiftReportsExactlyTheRecordsThatChanged)
 	unlink(dir.file("tree/empty").c_str());
 	rename(dir.file("tree/one").c_str(), dir.file("tree/uno").c_str());
 	make_file(dir, "tree/docs/na\xc3\xafve.txt", "utf-8\n", base_time + 100);
-	args[6] = "friday.txt";
+	args[7] = "friday.txt";
 	ASSERT_EQ(run_list(dir, args).status, 0);
 	std::vector<std::string> friday = records_of(dir.read("friday.txt"));
 
@@ -284,31 +284,31 @@ TEST(ListRun, PathsPastTheWidthEndTheRunBeforeAnythingIsWritten)
 	make_tree(dir);
 	make_file(dir, "tree/exact/" + std::string(35, 'f'), "one past\n", base_time);
 	make_file(dir, "tree/exact/" + std::string(38, 'g'), "four past\n", base_time);
-	RunResult r = run_list(dir, { "-q", "-w", "40", "tree", "-o", "out.txt" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "tree", "-o", "out.txt" });
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: 2 paths are longer than the width of 40 bytes; the longest, 44 bytes, is exact/"
 	    + std::string(38, 'g') + "; -w 44 would hold them all\n");
 	EXPECT_FALSE(dir.exists("out.txt"));
 	EXPECT_EQ(run_program(dir.path, "/bin/sh", { "-c", "ls -A | grep -c out.txt" }).out, "0\n");
-	r = run_list(dir, { "-q", "-w", "44", "tree", "-o", "w44.txt" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "44", "tree", "-o", "w44.txt" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(records_of(dir.read("w44.txt")).size(), tree_paths.size() + 3);
 
 	// Prefix and path make "----- END" only together, and its blank
 	// takes four bytes.
 	make_file(dir, "joint/--- END", "", base_time);
-	r = run_list(dir, { "-q", "-w", "11", "-p", "--", "joint" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "11", "-p", "--", "joint" });
 	EXPECT_EQ(r.status, 2);
 	EXPECT_NE(r.err.find("the longest, 12 bytes, is -----\\x20END; -w 12"), std::string::npos) << r.err;
 
 	// Without -w or --like the column widens to the longest path,
 	// prefix counted, and stays at 200 when every path fits.
-	r = run_list(dir, { "-q", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "tree" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 200, ", 0), 0u);
 	const std::string long_name = std::string(230, 'h') + " x";
 	make_file(dir, "tree/" + long_name, "long\n", base_time);
-	r = run_list(dir, { "-q", "-p", "/p/", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-p", "/p/", "tree" });
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 235, ", 0), 0u) << r.out.substr(0, 80);
 	std::vector<std::string> records = records_of(r.out);
@@ -330,7 +330,7 @@ TEST(ListRun, NamesWithControlBytesAreEscapedAndEveryRecordIsRead)
 	         std::string("back\\slash"), std::string("x----- END"), std::string("trailing "),
 	         std::string("-----"), std::string("\x01start") })
 		make_file(dir, "tree/" + name, name, base_time);
-	RunResult r = run_list(dir, { "-q", "--lf", "-w", "20", "tree" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "--lf", "-w", "20", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<std::string> paths;
 	for (const std::string &record : records_of(r.out, "\n"))
@@ -359,7 +359,7 @@ TEST(ListRun, UnreadableFilesKeepTheirRecordAndSetStatusOne)
 	} else if (access(dir.file("tree/secret").c_str(), R_OK) == 0) {
 		GTEST_SKIP() << "this user reads files without permission";
 	}
-	RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" }, uid);
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree" }, uid);
 	EXPECT_EQ(r.status, 1);
 	// The walk meets the directory while a hashing thread meets the file:
 	// the two messages come in either order.
@@ -377,7 +377,7 @@ TEST(ListRun, ExcludePatternsMatchANameOrTheWholePath)
 {
 	TempDir dir;
 	make_tree(dir);
-	RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "skip/*", "-e", "*.bin", "-e", "docs/*s*", "tree" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "skip/*", "-e", "*.bin", "-e", "docs/*s*", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<std::string> paths;
 	for (const std::string &record : records_of(r.out))
@@ -386,7 +386,7 @@ TEST(ListRun, ExcludePatternsMatchANameOrTheWholePath)
 	    "exact/" + std::string(34, 'e'), "one" }));
 
 	// A pattern ending in a slash matches directories only.
-	r = run_list(dir, { "-q", "-w", "40", "-e", "docs/", "-e", "one/", "-e", "big/*/", "-e", "sk*/deep/", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "docs/", "-e", "one/", "-e", "big/*/", "-e", "sk*/deep/", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	paths.clear();
 	for (const std::string &record : records_of(r.out))
@@ -403,8 +403,8 @@ TEST(ListRun, BothThreadsGiveWhatOneThreadGives)
 		    base_time + i);
 	for (int i = 0; i < 4; i++)
 		make_file(dir, format("tree/large%d", i), pseudo_random_bytes(size_t(2 << 20) + i, 9 + i), base_time);
-	RunResult one = run_list(dir, { "-q", "-j", "1", "tree" });
-	RunResult two = run_list(dir, { "-q", "tree" });
+	RunResult one = run_list(dir, { "--content-only", "-q", "-j", "1", "tree" });
+	RunResult two = run_list(dir, { "--content-only", "-q", "tree" });
 	ASSERT_EQ(one.status, 0);
 	ASSERT_EQ(two.status, 0);
 	std::vector<std::string> records = records_of(two.out);
@@ -417,14 +417,14 @@ TEST(ListRun, TheListingBeingWrittenIsNeverListed)
 {
 	TempDir dir;
 	make_tree(dir);
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
 	std::vector<std::string> first = records_of(dir.read("tree/list.txt"));
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
 	EXPECT_EQ(records_of(dir.read("tree/list.txt")), first);
 	EXPECT_EQ(first.size(), tree_paths.size());
 	// Nor is the standard output when it is a file in the tree.
 	unlink(dir.file("tree/list.txt").c_str());
-	RunResult r = run_program(dir.path, "/bin/sh", { "-c", list_binary + " -q -w 40 -e cache tree > tree/out.txt" });
+	RunResult r = run_program(dir.path, "/bin/sh", { "-c", list_binary + " --content-only -q -w 40 -e cache tree > tree/out.txt" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(records_of(dir.read("tree/out.txt")), first);
 }
@@ -433,7 +433,7 @@ TEST(ListRun, LikeTakesTheLayoutOfAnEarlierListing)
 {
 	TempDir dir;
 	make_tree(dir);
-	ASSERT_EQ(run_list(dir, { "-q", "-a", "sha256", "-w", "60", "--lf", "-o", "monday.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-a", "sha256", "-w", "60", "--lf", "-o", "monday.txt", "tree" }).status, 0);
 	RunResult r = run_list(dir, { "--like", "monday.txt", "-q", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, sha256, path width 60, ", 0), 0u);
@@ -451,8 +451,8 @@ TEST(ListRun, Xxh128AndMd5ListingsAreToldApartByTheirTitles)
 {
 	TempDir dir;
 	make_tree(dir);
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-o", "monday.txt", "tree" }).status, 0);
-	ASSERT_EQ(run_list(dir, { "-q", "-a", "xxh128", "-w", "40", "-o", "friday.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "40", "-o", "monday.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-a", "xxh128", "-w", "40", "-o", "friday.txt", "tree" }).status, 0);
 	const std::string refused = "\nmonday.txt holds md5 hashes and friday.txt xxh128 hashes: they"
 	    " can't be compared\nList the files of friday.txt again with rowsift-list --like monday.txt\n";
 	for (const std::vector<std::string> &args : { std::vector<std::string> { "monday.txt", "friday.txt" },
@@ -484,7 +484,7 @@ TEST(ListRun, ReuseTakesOverOnlyTheHashOfAFileThatCantHaveChanged)
 	make_file(dir, "tree/renamed", "moving\n", base_time);
 	make_file(dir, "tree/broken", "unreadable once\n", base_time);
 	RunResult r = run_hooked(dir, { "LIST_HOOK_FILE=broken", "LIST_HOOK_ERROR=5" },
-	    { "-q", "-w", "20", "--lf", "-o", "old.txt", "tree" });
+	    { "--content-only", "-q", "-w", "20", "--lf", "-o", "old.txt", "tree" });
 	ASSERT_EQ(r.status, 1) << r.err;
 	std::string old = dir.read("old.txt");
 	size_t taken = old.find(", taken ") + 8;
@@ -506,7 +506,7 @@ TEST(ListRun, ReuseTakesOverOnlyTheHashOfAFileThatCantHaveChanged)
 	EXPECT_EQ(r.err, "rowsift-list: tree/b/kept: Permission denied\n");
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 20, taken ", 0), 0u);
 
-	RunResult full = run_list(dir, { "-q", "-w", "20", "--lf", "tree" });
+	RunResult full = run_list(dir, { "--content-only", "-q", "-w", "20", "--lf", "tree" });
 	ASSERT_EQ(full.status, 0) << full.err;
 	std::vector<std::string> expected = records_of(full.out, "\n");
 	for (std::string &record : expected)
@@ -523,8 +523,8 @@ TEST(ListRun, ReuseRefusesAnEarlierListingItCantTrustWhole)
 	TempDir dir;
 	make_file(dir, "tree/one", "1\n", base_time);
 	make_file(dir, "tree/two", "2\n", base_time);
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "20", "-o", "old.txt", "tree" }).status, 0);
-	ASSERT_EQ(run_list(dir, { "-q", "-a", "sha256", "-w", "20", "-o", "sha.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "20", "-o", "old.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-a", "sha256", "-w", "20", "-o", "sha.txt", "tree" }).status, 0);
 	const std::string old = dir.read("old.txt");
 	const size_t records_at = old.find("PATH");
 	const size_t second_at = old.find("\r\n", old.find("| one")) + 2;
@@ -612,7 +612,7 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	EXPECT_EQ(r.err, "rowsift-list: -q: No such file or directory\n");
 	r = run_list(dir, { "--", "-tree", "--prefix=/srv/" });
 	EXPECT_EQ(r.status, 2);
-	r = run_list(dir, { "-w", "30", "-q", "--prefix=/srv/", "--", "-tree" });
+	r = run_list(dir, { "--content-only", "-w", "30", "-q", "--prefix=/srv/", "--", "-tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(path_of(records_of(r.out).at(0)), "/srv/a");
 }
@@ -630,7 +630,7 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	make_file(dir, "tree/same/a.bin", "twin\n", base_time);
 	make_file(dir, "tree/same/b.bin", "twin\n", base_time);
 	make_file(dir, "tree/dir/rename-me.txt", "renamed\n", base_time);
-	std::vector<std::string> args = { "-q", "-o", "monday.txt", "tree" };
+	std::vector<std::string> args = { "--content-only", "-q", "-o", "monday.txt", "tree" };
 	ASSERT_EQ(run_list(dir, args).status, 0);
 
 	make_file(dir, "tree/docs/manual.pdf", "manual 2\n", base_time + 60);
@@ -643,7 +643,7 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	rename(dir.file("tree/same/b.bin").c_str(), dir.file("tree/other/b.bin").c_str());
 	rename(dir.file("tree/dir/rename-me.txt").c_str(), dir.file("tree/dir/renamed.txt").c_str());
 	make_file(dir, "tree/docs/changes.txt", "changes\n", base_time + 60);
-	args[2] = "friday.txt";
+	args[3] = "friday.txt";
 	ASSERT_EQ(run_list(dir, args).status, 0);
 
 	const std::string counts = "\nInput file #1:   monday.txt  8 records\n"
@@ -686,7 +686,7 @@ TEST(ListRun, AFileThatChangesOrFailsWhileReadGetsNoHashOfAnotherState)
 	auto record_after = [&](const std::string &times, const std::string &command) {
 		make_file(dir, "tree/f", "0123456789", base_time);
 		RunResult r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_TIMES=" + times,
-		    "LIST_HOOK_COMMAND=" + command }, { "-q", "-j", "1", "-w", "10", "tree" });
+		    "LIST_HOOK_COMMAND=" + command }, { "--content-only", "-q", "-j", "1", "-w", "10", "tree" });
 		std::vector<std::string> records = records_of(r.out);
 		EXPECT_EQ(records.size(), 1u) << r.out;
 		return std::make_pair(r, records.empty() ? "" : records[0]);
@@ -709,7 +709,7 @@ TEST(ListRun, AFileThatChangesOrFailsWhileReadGetsNoHashOfAnotherState)
 	EXPECT_EQ(hash_of(record), "00000000" + std::string(24, '?'));
 
 	// A read that fails the same way.
-	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_ERROR=5" }, { "-q", "-w", "10", "tree" });
+	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_ERROR=5" }, { "--content-only", "-q", "-w", "10", "tree" });
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "rowsift-list: tree/f: Input/output error\n");
 	ASSERT_EQ(records_of(r.out).size(), 1u);
@@ -730,7 +730,7 @@ TEST(ListRun, NoFileIsReadThroughALinkThatTookADirectorysPlace)
 			"LIST_HOOK_COMMAND=mv tree/b tree/b.away && ln -s ../outside tree/b" };
 		if (!with_openat2)
 			hooks.push_back("LIST_HOOK_NO_OPENAT2=1");
-		RunResult r = run_hooked(dir, hooks, { "-q", "-j", "1", "-w", "10", "tree" });
+		RunResult r = run_hooked(dir, hooks, { "--content-only", "-q", "-j", "1", "-w", "10", "tree" });
 		ASSERT_TRUE(dir.exists("tree/b.away")) << "the hook did not run";
 		EXPECT_EQ(r.status, 1) << with_openat2;
 		EXPECT_EQ(r.err, "rowsift-list: tree/b/second: a symbolic link now stands in its path\n");
@@ -753,7 +753,7 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 			continue;
 		struct stat before;
 		lstat(dir.file(name).c_str(), &before);
-		RunResult r = run_list(dir, { "-q", "-o", name, "tree" });
+		RunResult r = run_list(dir, { "--content-only", "-q", "-o", name, "tree" });
 		EXPECT_EQ(r.status, 2) << name;
 		EXPECT_NE(r.err.find("rowsift-list: " + name + ": "), std::string::npos) << r.err;
 		struct stat after;
@@ -767,9 +767,9 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 	symlink("real/old.txt", dir.file("link").c_str());
 	symlink("../real/new.txt", dir.file("tree/dangling").c_str());
 	symlink("fifo", dir.file("to-fifo").c_str());
-	ASSERT_EQ(run_list(dir, { "-q", "-o", "link", "tree" }).status, 0);
-	ASSERT_EQ(run_list(dir, { "-q", "-o", "tree/dangling", "tree" }).status, 0);
-	EXPECT_EQ(run_list(dir, { "-q", "-o", "to-fifo", "tree" }).status, 2);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-o", "link", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-o", "tree/dangling", "tree" }).status, 0);
+	EXPECT_EQ(run_list(dir, { "--content-only", "-q", "-o", "to-fifo", "tree" }).status, 2);
 	EXPECT_EQ(records_of(dir.read("real/old.txt")).size(), 1u);
 	EXPECT_EQ(records_of(dir.read("real/new.txt")).size(), 1u);
 	char text[64] = "";
@@ -779,7 +779,7 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 	// A file with another link is refused, both left as they were.
 	make_file(dir, "one.txt", "kept", base_time);
 	link(dir.file("one.txt").c_str(), dir.file("two.txt").c_str());
-	RunResult r = run_list(dir, { "-q", "-o", "one.txt", "tree" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-o", "one.txt", "tree" });
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: one.txt: has 2 links; a listing replaces only a file with one\n");
 	EXPECT_EQ(dir.read("one.txt"), "kept");
@@ -787,7 +787,7 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 
 	// A name of 250 bytes: its hidden name is cut to fit.
 	std::string long_name(250, 'n');
-	r = run_list(dir, { "-q", "-o", long_name, "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-o", long_name, "tree" });
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(records_of(dir.read(long_name)).size(), 1u);
 	EXPECT_EQ(count_of(names_in(dir), ".nnn"), 0u);
@@ -800,20 +800,20 @@ TEST(ListRun, FailedOrEndedRunsLeaveNoTemporaryFile)
 	TempDir dir;
 	for (int i = 0; i < 40; i++)
 		make_file(dir, format("tree/file%02d", i), "x", base_time);
-	RunResult r = run_shell(dir, list_binary + " -q tree > /dev/full");
+	RunResult r = run_shell(dir, list_binary + " --content-only -q tree > /dev/full");
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: standard output: No space left on device\n");
 
 	// Past the file size limit (of 1024 bytes at most, the listing
 	// has more than 8000).
-	r = run_shell(dir, "ulimit -f 2 && " + list_binary + " -q -o list.txt tree");
+	r = run_shell(dir, "ulimit -f 2 && " + list_binary + " --content-only -q -o list.txt tree");
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: list.txt: File too large\n");
 	EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u);
 
 	for (const std::string signal : { "USR1", "USR2", "ALRM", "QUIT", "TERM" }) {
 		r = run_hooked(dir, { "LIST_HOOK_FILE=tree/file00", "LIST_HOOK_COMMAND=kill -" + signal + " $PPID" },
-		    { "-q", "-j", "1", "-o", "list.txt", "tree" });
+		    { "--content-only", "-q", "-j", "1", "-o", "list.txt", "tree" });
 		EXPECT_GT(r.status, 128) << signal;
 		EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u) << signal;
 	}
@@ -826,7 +826,7 @@ TEST(ListRun, MessagesNeverLandInTheListingWhenTheConsoleIsClosed)
 	TempDir dir;
 	make_tree(dir);
 	RunResult r = run_shell(dir, "LD_PRELOAD=" LIST_HOOKS_LIBRARY " ASAN_OPTIONS=verify_asan_link_order=0"
-	    " LIST_HOOK_FILE=tree/one LIST_HOOK_ERROR=5 " + list_binary + " -w 40 -e cache -o list.txt tree >&- 2>&-");
+	    " LIST_HOOK_FILE=tree/one LIST_HOOK_ERROR=5 " + list_binary + " --content-only -w 40 -e cache -o list.txt tree >&- 2>&-");
 	EXPECT_EQ(r.status, 1);
 	std::string listing = dir.read("list.txt");
 	EXPECT_EQ(listing.find("rowsift-list:"), std::string::npos) << listing;
@@ -838,22 +838,22 @@ TEST(ListRun, EachDirectoryIsListedOnce)
 	TempDir dir;
 	make_tree(dir);
 	symlink("tree", dir.file("link-to-tree").c_str());
-	RunResult once = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	RunResult once = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree" });
 	ASSERT_EQ(once.status, 0);
 	for (const std::string &again : { std::string("./tree"), std::string("link-to-tree"), dir.file("tree") }) {
-		RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree", again });
+		RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree", again });
 		EXPECT_EQ(r.status, 0) << again;
 		EXPECT_EQ(r.err, "rowsift-list: " + again + ": the same directory as tree; listed once\n");
 		EXPECT_EQ(records_of(r.out), records_of(once.out)) << again;
 	}
 	// A root inside another, and a directory reached twice.
-	RunResult r = run_list(dir, { "-q", "-w", "60", "-e", "cache", "tree", "./tree/docs" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "60", "-e", "cache", "tree", "./tree/docs" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "rowsift-list: ./tree/docs: a directory listed already; passed over\n");
 	EXPECT_EQ(records_of(r.out).size(), tree_paths.size());
 	if (run_shell(dir, "mkdir tree/again && mount --bind tree/docs tree/again").status != 0)
 		return;
-	r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree" });
 	run_shell(dir, "umount tree/again");
 	// Whichever of the two the walk meets first is listed.
 	std::string first = r.err.find("tree/docs") == std::string::npos ? "docs/" : "again/";
@@ -876,7 +876,7 @@ TEST(ListRun, KernelFileSystemsAreListedOnlyAsARoot)
 	mkdir(dir.file("tree/proc").c_str(), 0755);
 	if (run_shell(dir, "mount -t proc proc tree/proc").status != 0)
 		GTEST_SKIP() << "this user can't mount /proc";
-	r = run_list(dir, { "-q", "-w", "200", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "200", "tree" });
 	run_shell(dir, "umount tree/proc");
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(records_of(r.out).size(), 1u);
