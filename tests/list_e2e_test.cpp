@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <map>
+#include <pwd.h>
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "listing/columns.h"
 #include "run_helper.h"
 
 namespace {
@@ -102,10 +105,11 @@ records_of(const std::string &listing, const std::string &eol = "\r\n")
 	return std::vector<std::string>(lines.begin() + 3, lines.end() - 1);
 }
 
+// Where rowsift finds it, in either layout.
 std::string
 path_of(const std::string &record)
 {
-	std::string path = record.substr(record.find(" | ") + 3);
+	std::string path = record.substr(size_t(locate_columns(record.data(), int(record.size())).path_start));
 	return path.substr(0, path.find_last_not_of(' ') + 1);
 }
 
@@ -580,6 +584,185 @@ TEST(ListRun, ReuseRefusesAnEarlierListingItCantTrustWhole)
 	RunResult r = run_list(dir, { "-q", "--reuse", "old.txt", "-w", "20", "-a", "md5", "tree" });
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(records_of(r.out), records_of(old));
+}
+
+namespace {
+
+// The owner and group columns of what the test user makes: its names,
+// padded to the column.
+std::string
+own_owner_columns()
+{
+	const struct passwd *user = getpwuid(geteuid());
+	const struct group *group = getgrgid(getegid());
+	std::string owner = user ? user->pw_name : std::to_string(geteuid());
+	std::string group_name = group ? group->gr_name : std::to_string(getegid());
+	owner.resize(16, ' ');
+	group_name.resize(16, ' ');
+	return owner + "|" + group_name + "|";
+}
+
+// A tree of one entry of each kind, with modes set whatever the umask.
+void
+make_kinds_tree(const TempDir &dir)
+{
+	make_file(dir, "tree/file", "content\n", base_time);
+	make_file(dir, "tree/setuid", "run me\n", base_time + 1);
+	make_file(dir, "tree/sub/inner", "inner\n", base_time + 2);
+	symlink("file", dir.file("tree/link").c_str());
+	struct timespec times[2] = { { base_time + 3, 0 }, { base_time + 3, 0 } };
+	utimensat(AT_FDCWD, dir.file("tree/link").c_str(), times, AT_SYMLINK_NOFOLLOW);
+	mkfifo(dir.file("tree/fifo").c_str(), 0644);
+	const std::pair<const char *, mode_t> modes[] = { { "tree", 0755 }, { "tree/file", 0644 },
+		{ "tree/setuid", 04755 }, { "tree/sub", 0700 }, { "tree/sub/inner", 0600 }, { "tree/fifo", 0644 } };
+	for (const auto &[name, mode] : modes)
+		chmod(dir.file(name).c_str(), mode);
+}
+
+} // namespace
+
+TEST(ListRun, EveryEntryIsListedWithItsModeAndOwners)
+{
+	TempDir dir;
+	make_kinds_tree(dir);
+	dir.write("link-text", "file");
+	RunResult r = run_list(dir, { "-q", "--lf", "-w", "20", "-o", "monday.txt", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	const std::string owners = own_owner_columns();
+	const std::string blank_times = std::string(19, ' ') + "|          |        |";
+	const std::string no_content = " 00000000" + std::string(24, '-') + " | ";
+	auto hash = [&](const std::string &name) { return " " + tool_hash("md5sum", dir.file(name)) + " | "; };
+	auto path = [](const std::string &name) { return name + std::string(20 - name.size(), ' '); };
+	std::vector<std::string> lines = split_lines(dir.read("monday.txt"), "\n");
+	ASSERT_EQ(lines.size(), 11u) << dir.read("monday.txt");
+	EXPECT_EQ(lines[2], "               SIZE|   DATE   |  TIME  |   MODE   |     OWNER      |     GROUP      |"
+	    " HASH                             |  PATH" + std::string(15, ' '));
+	EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end() - 1), std::vector<std::string>({
+		blank_times + "drwxr-xr-x|" + owners + no_content + path("."),
+		blank_times + "prw-r--r--|" + owners + no_content + path("fifo"),
+		"                  8|2023-11-14|22:13:20|-rw-r--r--|" + owners + hash("tree/file") + path("file"),
+		"                  4|2023-11-14|22:13:23|lrwxrwxrwx|" + owners + hash("link-text") + path("link"),
+		"                  7|2023-11-14|22:13:21|-rwsr-xr-x|" + owners + hash("tree/setuid") + path("setuid"),
+		blank_times + "drwx------|" + owners + no_content + path("sub"),
+		"                  6|2023-11-14|22:13:22|-rw-------|" + owners + hash("tree/sub/inner") + path("sub/inner"),
+	}));
+
+	// rowsift -h finds the hash column though the first record is a
+	// directory's: a file rewritten at its size and time is the one
+	// change by hash, and the directory's new mode a change of record.
+	make_file(dir, "tree/file", "CONTENT\n", base_time);
+	chmod(dir.file("tree/sub").c_str(), 0750);
+	ASSERT_EQ(run_list(dir, { "-q", "--lf", "-w", "20", "-o", "friday.txt", "tree" }).status, 0);
+	std::vector<std::string> monday = records_of(dir.read("monday.txt"), "\n");
+	std::vector<std::string> friday = records_of(dir.read("friday.txt"), "\n");
+	ASSERT_EQ(friday.size(), 7u);
+	RunResult by_hash = run_rowsift(dir.path, { "monday.txt", "friday.txt", "-h" });
+	EXPECT_EQ(by_hash.status, 0) << by_hash.err;
+	auto found = reported(by_hash.out);
+	EXPECT_EQ(found["monday.txt"], std::set<std::string>({ monday[2] }));
+	EXPECT_EQ(found["friday.txt"], std::set<std::string>({ friday[2] }));
+	RunResult by_record = run_rowsift(dir.path, { "monday.txt", "friday.txt" });
+	found = reported(by_record.out);
+	EXPECT_EQ(found["monday.txt"], std::set<std::string>({ monday[2], monday[5] }));
+	EXPECT_EQ(found["friday.txt"], std::set<std::string>({ friday[2], friday[5] }));
+
+	// With several roots the roots' records bear their names.
+	mkdir(dir.file("other").c_str(), 0711);
+	chmod(dir.file("other").c_str(), 0711);
+	r = run_list(dir, { "-q", "--lf", "-w", "20", "tree", "other" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> paths;
+	for (const std::string &record : records_of(r.out, "\n"))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "other", "tree", "tree/fifo", "tree/file", "tree/link",
+	    "tree/setuid", "tree/sub", "tree/sub/inner" }));
+	EXPECT_EQ(records_of(r.out, "\n")[0].substr(40, 11), "drwx--x--x|");
+
+	// --content-only lists the regular files alone, as before.
+	r = run_list(dir, { "-q", "--content-only", "--lf", "-w", "20", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(records_of(r.out, "\n"), std::vector<std::string>({
+		"                  8|2023-11-14|22:13:20|" + hash("tree/file") + path("file"),
+		"                  7|2023-11-14|22:13:21|" + hash("tree/setuid") + path("setuid"),
+		"                  6|2023-11-14|22:13:22|" + hash("tree/sub/inner") + path("sub/inner"),
+	}));
+}
+
+// A directory passed over keeps its own record; an excluded one has none.
+TEST(ListRun, PassedOverDirectoriesHaveARecordAndExcludedOnesNone)
+{
+	TempDir dir;
+	make_kinds_tree(dir);
+	RunResult r = run_list(dir, { "-q", "-w", "30", "-e", "sub/", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> paths;
+	for (const std::string &record : records_of(r.out))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ ".", "fifo", "file", "link", "setuid" }));
+	r = run_list(dir, { "-q", "-w", "30", "tree", "./tree/sub" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "rowsift-list: ./tree/sub: a directory listed already; passed over\n");
+	paths.clear();
+	for (const std::string &record : records_of(r.out))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "./tree/sub", "tree", "tree/fifo", "tree/file", "tree/link",
+	    "tree/setuid", "tree/sub", "tree/sub/inner" }));
+}
+
+// The earlier listing says it was taken at base_time + 100, and the
+// hooks give "kept" files a status-change time before that and fail every
+// read of them: a hash where a full run has one was taken over.
+TEST(ListRun, LikeAndReuseKeepTheLayoutOfTheEarlierListing)
+{
+	TempDir dir;
+	make_kinds_tree(dir);
+	make_file(dir, "tree/kept", "the same all along\n", base_time);
+	make_file(dir, "tree/x/other", "", base_time);
+	symlink("abcd", dir.file("tree/x/kept").c_str());
+	struct timespec times[2] = { { base_time, 0 }, { base_time, 0 } };
+	utimensat(AT_FDCWD, dir.file("tree/x/kept").c_str(), times, AT_SYMLINK_NOFOLLOW);
+	chmod(dir.file("tree/kept").c_str(), 0644);
+	ASSERT_EQ(run_list(dir, { "-q", "-w", "20", "-o", "old.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "-q", "--content-only", "-w", "20", "-o", "content.txt", "tree" }).status, 0);
+	for (const std::string name : { "old.txt", "content.txt" }) {
+		RunResult r = run_list(dir, { "-q", "--like", name, "tree" });
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(split_lines(r.out, "\r\n").at(2), split_lines(dir.read(name), "\r\n").at(2)) << name;
+		EXPECT_EQ(records_of(r.out), records_of(dir.read(name))) << name;
+	}
+	for (const std::string option : { "--like", "--reuse" }) {
+		RunResult r = run_list(dir, { "-q", "--content-only", option, "old.txt", "tree" });
+		EXPECT_EQ(r.status, 2) << option;
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err, "rowsift-list: old.txt has the layout with modes and owners; --content-only with " +
+		    option + " asks for the content-only layout\nTry 'rowsift-list --help' for more information.\n");
+	}
+	RunResult r = run_list(dir, { "-q", "--reuse", "old.txt", "--like", "content.txt", "tree" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: old.txt has the layout with modes and owners; --like asks for the"
+	    " content-only layout\nTry 'rowsift-list --help' for more information.\n");
+
+	std::string old = dir.read("old.txt");
+	old.replace(old.find(", taken ") + 8, 19, "2023-11-14 22:15:00");
+	dir.write("old.txt", old);
+	// A new mode, and a regular file of the link's size and time in its
+	// place: the link's hash is no file's.
+	chmod(dir.file("tree/kept").c_str(), 0600);
+	unlink(dir.file("tree/x/kept").c_str());
+	make_file(dir, "tree/x/kept", "wxyz", base_time);
+	chmod(dir.file("tree/x/kept").c_str(), 0644);
+	r = run_hooked(dir, { "LIST_HOOK_FILE=kept", "LIST_HOOK_ERROR=13", "LIST_HOOK_CTIMES=kept=1700000000" },
+	    { "-q", "--reuse", "old.txt", "tree" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/x/kept: Permission denied\n");
+	std::vector<std::string> expected = records_of(old);
+	ASSERT_EQ(expected.size(), 11u);
+	EXPECT_EQ(path_of(expected[3]), "kept");
+	expected[3].replace(40, 10, "-rw-------");
+	EXPECT_EQ(path_of(expected[9]), "x/kept");
+	expected[9].replace(40, 10, "-rw-r--r--");
+	expected[9].replace(86, 32, "00000000" + std::string(24, '?'));
+	EXPECT_EQ(records_of(r.out), expected);
 }
 
 TEST(ListRun, CommandLineFollowsTheUsualConventions)
