@@ -631,7 +631,7 @@ TEST(ListRun, EveryEntryIsListedWithItsModeAndOwners)
 	const std::string owners = own_owner_columns();
 	const std::string blank_times = std::string(19, ' ') + "|          |        |";
 	const std::string no_content = " 00000000" + std::string(24, '-') + " | ";
-	auto hash = [&](const std::string &name) { return " " + tool_hash("md5sum", dir.file(name)) + " | "; };
+	auto hash = [&](const std::string &name) { return std::string(" ").append(tool_hash("md5sum", dir.file(name))) + " | "; };
 	auto path = [](const std::string &name) { return name + std::string(20 - name.size(), ' '); };
 	std::vector<std::string> lines = split_lines(dir.read("monday.txt"), "\n");
 	ASSERT_EQ(lines.size(), 11u) << dir.read("monday.txt");
@@ -779,6 +779,8 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	EXPECT_EQ(r.out.rfind("Usage: rowsift-list [OPTION]... DIR...\n", 0), 0u);
 	EXPECT_NE(r.out.find("\n  -a, --algorithm NAME    md5 (the default), sha256 or xxh128, the fastest,\n"
 	    "                          which detects change but not tampering (sha256 does)\n  -o, "),
+	    std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("\n      --content-only      list regular files alone, without mode and owner\n"),
 	    std::string::npos) << r.out;
 	// Help that could not be written is no success.
 	r = run_shell(dir, list_binary + " --help > /dev/full");

@@ -20,7 +20,7 @@ static const char usage_rest[] =
     "  -o, --output FILE       write the listing to FILE, in place only when complete\n"
     "  -w, --width N           pad paths to N bytes (default: the longest path,\n"
     "                          at least 200)\n"
-    "      --like OLD          take the algorithm, width and line ends of listing OLD\n"
+    "      --like OLD          take the layout, algorithm, width and line ends of OLD\n"
     "      --reuse OLD         as --like, and take a file's hash from OLD when its\n"
     "                          path, size and time match and its status last changed\n"
     "                          2 s or more before OLD was taken (this trusts that the\n"
