@@ -678,6 +678,16 @@ TEST(ListRun, EveryEntryIsListedWithItsModeAndOwners)
 	    "tree/setuid", "tree/sub", "tree/sub/inner" }));
 	EXPECT_EQ(records_of(r.out, "\n")[0].substr(40, 11), "drwx--x--x|");
 
+	// A link whose text can't be read keeps its record, its size from its
+	// status, and the run ends with status 1.
+	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/link", "LIST_HOOK_ERROR=5" }, { "-q", "--lf", "-w", "20", "tree" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/link: Input/output error\n");
+	std::vector<std::string> records = records_of(r.out, "\n");
+	ASSERT_EQ(records.size(), 7u);
+	EXPECT_EQ(records[3], "                  4|2023-11-14|22:13:23|lrwxrwxrwx|" + owners + " 00000000" +
+	    std::string(24, '?') + " | " + path("link"));
+
 	// --content-only lists the regular files alone, as before.
 	r = run_list(dir, { "-q", "--content-only", "--lf", "-w", "20", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
