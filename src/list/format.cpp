@@ -61,28 +61,25 @@ format_content_columns(char *line, const Record &r)
 
 // The column text of each id met, looked up once: a tree holds files of
 // few owners.  Each thread that writes records keeps its own.
-struct OwnerTexts {
-	std::unordered_map<uint32_t, std::string> texts;
-	std::string (*lookup)(uint32_t);
-};
+using OwnerTexts = std::unordered_map<uint32_t, std::string>;
 
 static const std::string &
-owner_column_text(OwnerTexts &cache, uint32_t id)
+owner_column_text(OwnerTexts &texts, uint32_t id, bool group)
 {
-	auto found = cache.texts.find(id);
-	if (found == cache.texts.end())
-		found = cache.texts.emplace(id, owner_text(cache.lookup(id), id)).first;
+	auto found = texts.find(id);
+	if (found == texts.end())
+		found = texts.emplace(id, owner_text(group ? group_name(id) : user_name(id), id)).first;
 	return found->second;
 }
 
 static void
 format_status_columns(char *line, const Record &r)
 {
-	thread_local OwnerTexts users{ {}, user_name }, groups{ {}, group_name };
+	thread_local OwnerTexts users, groups;
 	if (r.stat_known) {
 		format_mode(line + mode_at, r.mode);
-		format_owner(line + owner_at, owner_column_text(users, r.uid));
-		format_owner(line + group_at, owner_column_text(groups, r.gid));
+		format_owner(line + owner_at, owner_column_text(users, r.uid, false));
+		format_owner(line + group_at, owner_column_text(groups, r.gid, true));
 	} else {
 		memset(line + mode_at, '?', mode_chars);
 		format_owner(line + owner_at, "?");

@@ -217,8 +217,8 @@ add_entry(DirectoryScan &scan, int dir_fd, const char *name, const std::string &
 	scan.files.push_back(std::move(r));
 }
 
-// A record of a directory the walk passes over is written too: its
-// status is the parent's view of it, excluded or not.
+// A directory's record is made here, from the status its parent's entry
+// gives, so that one the walk passes over later still has it.
 static void
 read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
     const DirectoryEntry &entry)
