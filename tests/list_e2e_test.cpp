@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <map>
+#include <pwd.h>
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "listing/columns.h"
 #include "run_helper.h"
 
 namespace {
@@ -102,10 +105,11 @@ records_of(const std::string &listing, const std::string &eol = "\r\n")
 	return std::vector<std::string>(lines.begin() + 3, lines.end() - 1);
 }
 
+// Where rowsift finds it, in either layout.
 std::string
 path_of(const std::string &record)
 {
-	std::string path = record.substr(record.find(" | ") + 3);
+	std::string path = record.substr(size_t(locate_columns(record.data(), int(record.size())).path_start));
 	return path.substr(0, path.find_last_not_of(' ') + 1);
 }
 
@@ -181,7 +185,7 @@ TEST(ListRun, ListsEveryRegularFileInExactlyTheLayoutRowsiftReads)
 {
 	TempDir dir;
 	make_tree(dir);
-	RunResult r = run_list(dir, { "-w", "40", "tree", "-e", "cache", "-q" });
+	RunResult r = run_list(dir, { "--content-only", "-w", "40", "tree", "-e", "cache", "-q" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.err, "");
 	std::vector<std::string> lines = split_lines(r.out, "\r\n");
@@ -225,7 +229,7 @@ TEST(ListRun, HashesAgreeWithMd5sumSha256sumAndXxhsum)
 	for (const auto &[algorithm, tool] : tools) {
 		if (algorithm == "xxh128" && run_shell(dir, "command -v xxhsum").status != 0)
 			GTEST_SKIP() << "xxhsum is not installed (apt-get install xxhash)";
-		RunResult r = run_list(dir, { "-q", "-a", algorithm, "-w", "40", "tree" });
+		RunResult r = run_list(dir, { "--content-only", "-q", "-a", algorithm, "-w", "40", "tree" });
 		ASSERT_EQ(r.status, 0) << r.err;
 		std::vector<std::string> records = records_of(r.out);
 		// The excluded directory is listed now.
@@ -240,7 +244,7 @@ TEST(ListRun, RowsiftReportsExactlyTheRecordsThatChanged)
 {
 	TempDir dir;
 	make_tree(dir);
-	std::vector<std::string> args = { "-q", "-w", "40", "-e", "cache", "-o", "monday.txt", "tree" };
+	std::vector<std::string> args = { "--content-only", "-q", "-w", "40", "-e", "cache", "-o", "monday.txt", "tree" };
 	ASSERT_EQ(run_list(dir, args).status, 0);
 	std::vector<std::string> monday = records_of(dir.read("monday.txt"));
 
@@ -249,7 +253,7 @@ TEST(ListRun, RowsiftReportsExactlyTheRecordsThatChanged)
 	unlink(dir.file("tree/empty").c_str());
 	rename(dir.file("tree/one").c_str(), dir.file("tree/uno").c_str());
 	make_file(dir, "tree/docs/na\xc3\xafve.txt", "utf-8\n", base_time + 100);
-	args[6] = "friday.txt";
+	args[7] = "friday.txt";
 	ASSERT_EQ(run_list(dir, args).status, 0);
 	std::vector<std::string> friday = records_of(dir.read("friday.txt"));
 
@@ -284,31 +288,31 @@ TEST(ListRun, PathsPastTheWidthEndTheRunBeforeAnythingIsWritten)
 	make_tree(dir);
 	make_file(dir, "tree/exact/" + std::string(35, 'f'), "one past\n", base_time);
 	make_file(dir, "tree/exact/" + std::string(38, 'g'), "four past\n", base_time);
-	RunResult r = run_list(dir, { "-q", "-w", "40", "tree", "-o", "out.txt" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "tree", "-o", "out.txt" });
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: 2 paths are longer than the width of 40 bytes; the longest, 44 bytes, is exact/"
 	    + std::string(38, 'g') + "; -w 44 would hold them all\n");
 	EXPECT_FALSE(dir.exists("out.txt"));
 	EXPECT_EQ(run_program(dir.path, "/bin/sh", { "-c", "ls -A | grep -c out.txt" }).out, "0\n");
-	r = run_list(dir, { "-q", "-w", "44", "tree", "-o", "w44.txt" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "44", "tree", "-o", "w44.txt" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(records_of(dir.read("w44.txt")).size(), tree_paths.size() + 3);
 
 	// Prefix and path make "----- END" only together, and its blank
 	// takes four bytes.
 	make_file(dir, "joint/--- END", "", base_time);
-	r = run_list(dir, { "-q", "-w", "11", "-p", "--", "joint" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "11", "-p", "--", "joint" });
 	EXPECT_EQ(r.status, 2);
 	EXPECT_NE(r.err.find("the longest, 12 bytes, is -----\\x20END; -w 12"), std::string::npos) << r.err;
 
 	// Without -w or --like the column widens to the longest path,
 	// prefix counted, and stays at 200 when every path fits.
-	r = run_list(dir, { "-q", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "tree" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 200, ", 0), 0u);
 	const std::string long_name = std::string(230, 'h') + " x";
 	make_file(dir, "tree/" + long_name, "long\n", base_time);
-	r = run_list(dir, { "-q", "-p", "/p/", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-p", "/p/", "tree" });
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 235, ", 0), 0u) << r.out.substr(0, 80);
 	std::vector<std::string> records = records_of(r.out);
@@ -330,7 +334,7 @@ TEST(ListRun, NamesWithControlBytesAreEscapedAndEveryRecordIsRead)
 	         std::string("back\\slash"), std::string("x----- END"), std::string("trailing "),
 	         std::string("-----"), std::string("\x01start") })
 		make_file(dir, "tree/" + name, name, base_time);
-	RunResult r = run_list(dir, { "-q", "--lf", "-w", "20", "tree" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "--lf", "-w", "20", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<std::string> paths;
 	for (const std::string &record : records_of(r.out, "\n"))
@@ -359,7 +363,7 @@ TEST(ListRun, UnreadableFilesKeepTheirRecordAndSetStatusOne)
 	} else if (access(dir.file("tree/secret").c_str(), R_OK) == 0) {
 		GTEST_SKIP() << "this user reads files without permission";
 	}
-	RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" }, uid);
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree" }, uid);
 	EXPECT_EQ(r.status, 1);
 	// The walk meets the directory while a hashing thread meets the file:
 	// the two messages come in either order.
@@ -377,7 +381,7 @@ TEST(ListRun, ExcludePatternsMatchANameOrTheWholePath)
 {
 	TempDir dir;
 	make_tree(dir);
-	RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "skip/*", "-e", "*.bin", "-e", "docs/*s*", "tree" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "skip/*", "-e", "*.bin", "-e", "docs/*s*", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<std::string> paths;
 	for (const std::string &record : records_of(r.out))
@@ -386,7 +390,7 @@ TEST(ListRun, ExcludePatternsMatchANameOrTheWholePath)
 	    "exact/" + std::string(34, 'e'), "one" }));
 
 	// A pattern ending in a slash matches directories only.
-	r = run_list(dir, { "-q", "-w", "40", "-e", "docs/", "-e", "one/", "-e", "big/*/", "-e", "sk*/deep/", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "docs/", "-e", "one/", "-e", "big/*/", "-e", "sk*/deep/", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	paths.clear();
 	for (const std::string &record : records_of(r.out))
@@ -403,8 +407,8 @@ TEST(ListRun, BothThreadsGiveWhatOneThreadGives)
 		    base_time + i);
 	for (int i = 0; i < 4; i++)
 		make_file(dir, format("tree/large%d", i), pseudo_random_bytes(size_t(2 << 20) + i, 9 + i), base_time);
-	RunResult one = run_list(dir, { "-q", "-j", "1", "tree" });
-	RunResult two = run_list(dir, { "-q", "tree" });
+	RunResult one = run_list(dir, { "--content-only", "-q", "-j", "1", "tree" });
+	RunResult two = run_list(dir, { "--content-only", "-q", "tree" });
 	ASSERT_EQ(one.status, 0);
 	ASSERT_EQ(two.status, 0);
 	std::vector<std::string> records = records_of(two.out);
@@ -417,14 +421,14 @@ TEST(ListRun, TheListingBeingWrittenIsNeverListed)
 {
 	TempDir dir;
 	make_tree(dir);
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
 	std::vector<std::string> first = records_of(dir.read("tree/list.txt"));
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "-o", "tree/list.txt", "tree" }).status, 0);
 	EXPECT_EQ(records_of(dir.read("tree/list.txt")), first);
 	EXPECT_EQ(first.size(), tree_paths.size());
 	// Nor is the standard output when it is a file in the tree.
 	unlink(dir.file("tree/list.txt").c_str());
-	RunResult r = run_program(dir.path, "/bin/sh", { "-c", list_binary + " -q -w 40 -e cache tree > tree/out.txt" });
+	RunResult r = run_program(dir.path, "/bin/sh", { "-c", list_binary + " --content-only -q -w 40 -e cache tree > tree/out.txt" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(records_of(dir.read("tree/out.txt")), first);
 }
@@ -433,7 +437,7 @@ TEST(ListRun, LikeTakesTheLayoutOfAnEarlierListing)
 {
 	TempDir dir;
 	make_tree(dir);
-	ASSERT_EQ(run_list(dir, { "-q", "-a", "sha256", "-w", "60", "--lf", "-o", "monday.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-a", "sha256", "-w", "60", "--lf", "-o", "monday.txt", "tree" }).status, 0);
 	RunResult r = run_list(dir, { "--like", "monday.txt", "-q", "tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, sha256, path width 60, ", 0), 0u);
@@ -451,8 +455,8 @@ TEST(ListRun, Xxh128AndMd5ListingsAreToldApartByTheirTitles)
 {
 	TempDir dir;
 	make_tree(dir);
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "40", "-o", "monday.txt", "tree" }).status, 0);
-	ASSERT_EQ(run_list(dir, { "-q", "-a", "xxh128", "-w", "40", "-o", "friday.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "40", "-o", "monday.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-a", "xxh128", "-w", "40", "-o", "friday.txt", "tree" }).status, 0);
 	const std::string refused = "\nmonday.txt holds md5 hashes and friday.txt xxh128 hashes: they"
 	    " can't be compared\nList the files of friday.txt again with rowsift-list --like monday.txt\n";
 	for (const std::vector<std::string> &args : { std::vector<std::string> { "monday.txt", "friday.txt" },
@@ -484,7 +488,7 @@ TEST(ListRun, ReuseTakesOverOnlyTheHashOfAFileThatCantHaveChanged)
 	make_file(dir, "tree/renamed", "moving\n", base_time);
 	make_file(dir, "tree/broken", "unreadable once\n", base_time);
 	RunResult r = run_hooked(dir, { "LIST_HOOK_FILE=broken", "LIST_HOOK_ERROR=5" },
-	    { "-q", "-w", "20", "--lf", "-o", "old.txt", "tree" });
+	    { "--content-only", "-q", "-w", "20", "--lf", "-o", "old.txt", "tree" });
 	ASSERT_EQ(r.status, 1) << r.err;
 	std::string old = dir.read("old.txt");
 	size_t taken = old.find(", taken ") + 8;
@@ -506,7 +510,7 @@ TEST(ListRun, ReuseTakesOverOnlyTheHashOfAFileThatCantHaveChanged)
 	EXPECT_EQ(r.err, "rowsift-list: tree/b/kept: Permission denied\n");
 	EXPECT_EQ(r.out.rfind("rowsift-list 1.0 listing, md5, path width 20, taken ", 0), 0u);
 
-	RunResult full = run_list(dir, { "-q", "-w", "20", "--lf", "tree" });
+	RunResult full = run_list(dir, { "--content-only", "-q", "-w", "20", "--lf", "tree" });
 	ASSERT_EQ(full.status, 0) << full.err;
 	std::vector<std::string> expected = records_of(full.out, "\n");
 	for (std::string &record : expected)
@@ -523,8 +527,8 @@ TEST(ListRun, ReuseRefusesAnEarlierListingItCantTrustWhole)
 	TempDir dir;
 	make_file(dir, "tree/one", "1\n", base_time);
 	make_file(dir, "tree/two", "2\n", base_time);
-	ASSERT_EQ(run_list(dir, { "-q", "-w", "20", "-o", "old.txt", "tree" }).status, 0);
-	ASSERT_EQ(run_list(dir, { "-q", "-a", "sha256", "-w", "20", "-o", "sha.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-w", "20", "-o", "old.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-a", "sha256", "-w", "20", "-o", "sha.txt", "tree" }).status, 0);
 	const std::string old = dir.read("old.txt");
 	const size_t records_at = old.find("PATH");
 	const size_t second_at = old.find("\r\n", old.find("| one")) + 2;
@@ -582,6 +586,195 @@ TEST(ListRun, ReuseRefusesAnEarlierListingItCantTrustWhole)
 	EXPECT_EQ(records_of(r.out), records_of(old));
 }
 
+namespace {
+
+// The owner and group columns of what the test user makes: its names,
+// padded to the column.
+std::string
+own_owner_columns()
+{
+	const struct passwd *user = getpwuid(geteuid());
+	const struct group *group = getgrgid(getegid());
+	std::string owner = user ? user->pw_name : std::to_string(geteuid());
+	std::string group_name = group ? group->gr_name : std::to_string(getegid());
+	owner.resize(16, ' ');
+	group_name.resize(16, ' ');
+	return owner + "|" + group_name + "|";
+}
+
+// A tree of one entry of each kind, with modes set whatever the umask.
+void
+make_kinds_tree(const TempDir &dir)
+{
+	make_file(dir, "tree/file", "content\n", base_time);
+	make_file(dir, "tree/setuid", "run me\n", base_time + 1);
+	make_file(dir, "tree/sub/inner", "inner\n", base_time + 2);
+	symlink("file", dir.file("tree/link").c_str());
+	struct timespec times[2] = { { base_time + 3, 0 }, { base_time + 3, 0 } };
+	utimensat(AT_FDCWD, dir.file("tree/link").c_str(), times, AT_SYMLINK_NOFOLLOW);
+	mkfifo(dir.file("tree/fifo").c_str(), 0644);
+	const std::pair<const char *, mode_t> modes[] = { { "tree", 0755 }, { "tree/file", 0644 },
+		{ "tree/setuid", 04755 }, { "tree/sub", 0700 }, { "tree/sub/inner", 0600 }, { "tree/fifo", 0644 } };
+	for (const auto &[name, mode] : modes)
+		chmod(dir.file(name).c_str(), mode);
+}
+
+} // namespace
+
+TEST(ListRun, EveryEntryIsListedWithItsModeAndOwners)
+{
+	TempDir dir;
+	make_kinds_tree(dir);
+	dir.write("link-text", "file");
+	RunResult r = run_list(dir, { "-q", "--lf", "-w", "20", "-o", "monday.txt", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	const std::string owners = own_owner_columns();
+	const std::string blank_times = std::string(19, ' ') + "|          |        |";
+	const std::string no_content = " 00000000" + std::string(24, '-') + " | ";
+	auto hash = [&](const std::string &name) { return std::string(" ").append(tool_hash("md5sum", dir.file(name))) + " | "; };
+	auto path = [](const std::string &name) { return name + std::string(20 - name.size(), ' '); };
+	std::vector<std::string> lines = split_lines(dir.read("monday.txt"), "\n");
+	ASSERT_EQ(lines.size(), 11u) << dir.read("monday.txt");
+	EXPECT_EQ(lines[2], "               SIZE|   DATE   |  TIME  |   MODE   |     OWNER      |     GROUP      |"
+	    " HASH                             |  PATH" + std::string(15, ' '));
+	EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end() - 1), std::vector<std::string>({
+		blank_times + "drwxr-xr-x|" + owners + no_content + path("."),
+		blank_times + "prw-r--r--|" + owners + no_content + path("fifo"),
+		"                  8|2023-11-14|22:13:20|-rw-r--r--|" + owners + hash("tree/file") + path("file"),
+		"                  4|2023-11-14|22:13:23|lrwxrwxrwx|" + owners + hash("link-text") + path("link"),
+		"                  7|2023-11-14|22:13:21|-rwsr-xr-x|" + owners + hash("tree/setuid") + path("setuid"),
+		blank_times + "drwx------|" + owners + no_content + path("sub"),
+		"                  6|2023-11-14|22:13:22|-rw-------|" + owners + hash("tree/sub/inner") + path("sub/inner"),
+	}));
+
+	// rowsift -h finds the hash column though the first record is a
+	// directory's: a file rewritten at its size and time is the one
+	// change by hash, and the directory's new mode a change of record.
+	make_file(dir, "tree/file", "CONTENT\n", base_time);
+	chmod(dir.file("tree/sub").c_str(), 0750);
+	ASSERT_EQ(run_list(dir, { "-q", "--lf", "-w", "20", "-o", "friday.txt", "tree" }).status, 0);
+	std::vector<std::string> monday = records_of(dir.read("monday.txt"), "\n");
+	std::vector<std::string> friday = records_of(dir.read("friday.txt"), "\n");
+	ASSERT_EQ(friday.size(), 7u);
+	RunResult by_hash = run_rowsift(dir.path, { "monday.txt", "friday.txt", "-h" });
+	EXPECT_EQ(by_hash.status, 0) << by_hash.err;
+	auto found = reported(by_hash.out);
+	EXPECT_EQ(found["monday.txt"], std::set<std::string>({ monday[2] }));
+	EXPECT_EQ(found["friday.txt"], std::set<std::string>({ friday[2] }));
+	RunResult by_record = run_rowsift(dir.path, { "monday.txt", "friday.txt" });
+	found = reported(by_record.out);
+	EXPECT_EQ(found["monday.txt"], std::set<std::string>({ monday[2], monday[5] }));
+	EXPECT_EQ(found["friday.txt"], std::set<std::string>({ friday[2], friday[5] }));
+
+	// With several roots the roots' records bear their names.
+	mkdir(dir.file("other").c_str(), 0711);
+	chmod(dir.file("other").c_str(), 0711);
+	r = run_list(dir, { "-q", "--lf", "-w", "20", "tree", "other" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> paths;
+	for (const std::string &record : records_of(r.out, "\n"))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "other", "tree", "tree/fifo", "tree/file", "tree/link",
+	    "tree/setuid", "tree/sub", "tree/sub/inner" }));
+	EXPECT_EQ(records_of(r.out, "\n")[0].substr(40, 11), "drwx--x--x|");
+
+	// A link whose text can't be read keeps its record, its size from its
+	// status, and the run ends with status 1.
+	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/link", "LIST_HOOK_ERROR=5" }, { "-q", "--lf", "-w", "20", "tree" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/link: Input/output error\n");
+	std::vector<std::string> records = records_of(r.out, "\n");
+	ASSERT_EQ(records.size(), 7u);
+	EXPECT_EQ(records[3], "                  4|2023-11-14|22:13:23|lrwxrwxrwx|" + owners + " 00000000" +
+	    std::string(24, '?') + " | " + path("link"));
+
+	// --content-only lists the regular files alone, as before.
+	r = run_list(dir, { "-q", "--content-only", "--lf", "-w", "20", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(records_of(r.out, "\n"), std::vector<std::string>({
+		"                  8|2023-11-14|22:13:20|" + hash("tree/file") + path("file"),
+		"                  7|2023-11-14|22:13:21|" + hash("tree/setuid") + path("setuid"),
+		"                  6|2023-11-14|22:13:22|" + hash("tree/sub/inner") + path("sub/inner"),
+	}));
+}
+
+// A directory passed over keeps its own record; an excluded one has none.
+TEST(ListRun, PassedOverDirectoriesHaveARecordAndExcludedOnesNone)
+{
+	TempDir dir;
+	make_kinds_tree(dir);
+	RunResult r = run_list(dir, { "-q", "-w", "30", "-e", "sub/", "tree" });
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> paths;
+	for (const std::string &record : records_of(r.out))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ ".", "fifo", "file", "link", "setuid" }));
+	r = run_list(dir, { "-q", "-w", "30", "tree", "./tree/sub" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "rowsift-list: ./tree/sub: a directory listed already; passed over\n");
+	paths.clear();
+	for (const std::string &record : records_of(r.out))
+		paths.push_back(path_of(record));
+	EXPECT_EQ(paths, std::vector<std::string>({ "./tree/sub", "tree", "tree/fifo", "tree/file", "tree/link",
+	    "tree/setuid", "tree/sub", "tree/sub/inner" }));
+}
+
+// The earlier listing says it was taken at base_time + 100, and the
+// hooks give "kept" files a status-change time before that and fail every
+// read of them: a hash where a full run has one was taken over.
+TEST(ListRun, LikeAndReuseKeepTheLayoutOfTheEarlierListing)
+{
+	TempDir dir;
+	make_kinds_tree(dir);
+	make_file(dir, "tree/kept", "the same all along\n", base_time);
+	make_file(dir, "tree/x/other", "", base_time);
+	symlink("abcd", dir.file("tree/x/kept").c_str());
+	struct timespec times[2] = { { base_time, 0 }, { base_time, 0 } };
+	utimensat(AT_FDCWD, dir.file("tree/x/kept").c_str(), times, AT_SYMLINK_NOFOLLOW);
+	chmod(dir.file("tree/kept").c_str(), 0644);
+	ASSERT_EQ(run_list(dir, { "-q", "-w", "20", "-o", "old.txt", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "-q", "--content-only", "-w", "20", "-o", "content.txt", "tree" }).status, 0);
+	for (const std::string name : { "old.txt", "content.txt" }) {
+		RunResult r = run_list(dir, { "-q", "--like", name, "tree" });
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(split_lines(r.out, "\r\n").at(2), split_lines(dir.read(name), "\r\n").at(2)) << name;
+		EXPECT_EQ(records_of(r.out), records_of(dir.read(name))) << name;
+	}
+	for (const std::string option : { "--like", "--reuse" }) {
+		RunResult r = run_list(dir, { "-q", "--content-only", option, "old.txt", "tree" });
+		EXPECT_EQ(r.status, 2) << option;
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err, "rowsift-list: old.txt has the layout with modes and owners; --content-only with " +
+		    option + " asks for the content-only layout\nTry 'rowsift-list --help' for more information.\n");
+	}
+	RunResult r = run_list(dir, { "-q", "--reuse", "old.txt", "--like", "content.txt", "tree" });
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, "rowsift-list: old.txt has the layout with modes and owners; --like asks for the"
+	    " content-only layout\nTry 'rowsift-list --help' for more information.\n");
+
+	std::string old = dir.read("old.txt");
+	old.replace(old.find(", taken ") + 8, 19, "2023-11-14 22:15:00");
+	dir.write("old.txt", old);
+	// A new mode, and a regular file of the link's size and time in its
+	// place: the link's hash is no file's.
+	chmod(dir.file("tree/kept").c_str(), 0600);
+	unlink(dir.file("tree/x/kept").c_str());
+	make_file(dir, "tree/x/kept", "wxyz", base_time);
+	chmod(dir.file("tree/x/kept").c_str(), 0644);
+	r = run_hooked(dir, { "LIST_HOOK_FILE=kept", "LIST_HOOK_ERROR=13", "LIST_HOOK_CTIMES=kept=1700000000" },
+	    { "-q", "--reuse", "old.txt", "tree" });
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "rowsift-list: tree/x/kept: Permission denied\n");
+	std::vector<std::string> expected = records_of(old);
+	ASSERT_EQ(expected.size(), 11u);
+	EXPECT_EQ(path_of(expected[3]), "kept");
+	expected[3].replace(40, 10, "-rw-------");
+	EXPECT_EQ(path_of(expected[9]), "x/kept");
+	expected[9].replace(40, 10, "-rw-r--r--");
+	expected[9].replace(86, 32, "00000000" + std::string(24, '?'));
+	EXPECT_EQ(records_of(r.out), expected);
+}
+
 TEST(ListRun, CommandLineFollowsTheUsualConventions)
 {
 	TempDir dir;
@@ -596,6 +789,8 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	EXPECT_EQ(r.out.rfind("Usage: rowsift-list [OPTION]... DIR...\n", 0), 0u);
 	EXPECT_NE(r.out.find("\n  -a, --algorithm NAME    md5 (the default), sha256 or xxh128, the fastest,\n"
 	    "                          which detects change but not tampering (sha256 does)\n  -o, "),
+	    std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("\n      --content-only      list regular files alone, without mode and owner\n"),
 	    std::string::npos) << r.out;
 	// Help that could not be written is no success.
 	r = run_shell(dir, list_binary + " --help > /dev/full");
@@ -612,7 +807,7 @@ TEST(ListRun, CommandLineFollowsTheUsualConventions)
 	EXPECT_EQ(r.err, "rowsift-list: -q: No such file or directory\n");
 	r = run_list(dir, { "--", "-tree", "--prefix=/srv/" });
 	EXPECT_EQ(r.status, 2);
-	r = run_list(dir, { "-w", "30", "-q", "--prefix=/srv/", "--", "-tree" });
+	r = run_list(dir, { "--content-only", "-w", "30", "-q", "--prefix=/srv/", "--", "-tree" });
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(path_of(records_of(r.out).at(0)), "/srv/a");
 }
@@ -630,7 +825,7 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	make_file(dir, "tree/same/a.bin", "twin\n", base_time);
 	make_file(dir, "tree/same/b.bin", "twin\n", base_time);
 	make_file(dir, "tree/dir/rename-me.txt", "renamed\n", base_time);
-	std::vector<std::string> args = { "-q", "-o", "monday.txt", "tree" };
+	std::vector<std::string> args = { "--content-only", "-q", "-o", "monday.txt", "tree" };
 	ASSERT_EQ(run_list(dir, args).status, 0);
 
 	make_file(dir, "tree/docs/manual.pdf", "manual 2\n", base_time + 60);
@@ -643,7 +838,7 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	rename(dir.file("tree/same/b.bin").c_str(), dir.file("tree/other/b.bin").c_str());
 	rename(dir.file("tree/dir/rename-me.txt").c_str(), dir.file("tree/dir/renamed.txt").c_str());
 	make_file(dir, "tree/docs/changes.txt", "changes\n", base_time + 60);
-	args[2] = "friday.txt";
+	args[3] = "friday.txt";
 	ASSERT_EQ(run_list(dir, args).status, 0);
 
 	const std::string counts = "\nInput file #1:   monday.txt  8 records\n"
@@ -686,7 +881,7 @@ TEST(ListRun, AFileThatChangesOrFailsWhileReadGetsNoHashOfAnotherState)
 	auto record_after = [&](const std::string &times, const std::string &command) {
 		make_file(dir, "tree/f", "0123456789", base_time);
 		RunResult r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_TIMES=" + times,
-		    "LIST_HOOK_COMMAND=" + command }, { "-q", "-j", "1", "-w", "10", "tree" });
+		    "LIST_HOOK_COMMAND=" + command }, { "--content-only", "-q", "-j", "1", "-w", "10", "tree" });
 		std::vector<std::string> records = records_of(r.out);
 		EXPECT_EQ(records.size(), 1u) << r.out;
 		return std::make_pair(r, records.empty() ? "" : records[0]);
@@ -709,7 +904,7 @@ TEST(ListRun, AFileThatChangesOrFailsWhileReadGetsNoHashOfAnotherState)
 	EXPECT_EQ(hash_of(record), "00000000" + std::string(24, '?'));
 
 	// A read that fails the same way.
-	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_ERROR=5" }, { "-q", "-w", "10", "tree" });
+	r = run_hooked(dir, { "LIST_HOOK_FILE=tree/f", "LIST_HOOK_ERROR=5" }, { "--content-only", "-q", "-w", "10", "tree" });
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "rowsift-list: tree/f: Input/output error\n");
 	ASSERT_EQ(records_of(r.out).size(), 1u);
@@ -730,7 +925,7 @@ TEST(ListRun, NoFileIsReadThroughALinkThatTookADirectorysPlace)
 			"LIST_HOOK_COMMAND=mv tree/b tree/b.away && ln -s ../outside tree/b" };
 		if (!with_openat2)
 			hooks.push_back("LIST_HOOK_NO_OPENAT2=1");
-		RunResult r = run_hooked(dir, hooks, { "-q", "-j", "1", "-w", "10", "tree" });
+		RunResult r = run_hooked(dir, hooks, { "--content-only", "-q", "-j", "1", "-w", "10", "tree" });
 		ASSERT_TRUE(dir.exists("tree/b.away")) << "the hook did not run";
 		EXPECT_EQ(r.status, 1) << with_openat2;
 		EXPECT_EQ(r.err, "rowsift-list: tree/b/second: a symbolic link now stands in its path\n");
@@ -753,7 +948,7 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 			continue;
 		struct stat before;
 		lstat(dir.file(name).c_str(), &before);
-		RunResult r = run_list(dir, { "-q", "-o", name, "tree" });
+		RunResult r = run_list(dir, { "--content-only", "-q", "-o", name, "tree" });
 		EXPECT_EQ(r.status, 2) << name;
 		EXPECT_NE(r.err.find("rowsift-list: " + name + ": "), std::string::npos) << r.err;
 		struct stat after;
@@ -767,9 +962,9 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 	symlink("real/old.txt", dir.file("link").c_str());
 	symlink("../real/new.txt", dir.file("tree/dangling").c_str());
 	symlink("fifo", dir.file("to-fifo").c_str());
-	ASSERT_EQ(run_list(dir, { "-q", "-o", "link", "tree" }).status, 0);
-	ASSERT_EQ(run_list(dir, { "-q", "-o", "tree/dangling", "tree" }).status, 0);
-	EXPECT_EQ(run_list(dir, { "-q", "-o", "to-fifo", "tree" }).status, 2);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-o", "link", "tree" }).status, 0);
+	ASSERT_EQ(run_list(dir, { "--content-only", "-q", "-o", "tree/dangling", "tree" }).status, 0);
+	EXPECT_EQ(run_list(dir, { "--content-only", "-q", "-o", "to-fifo", "tree" }).status, 2);
 	EXPECT_EQ(records_of(dir.read("real/old.txt")).size(), 1u);
 	EXPECT_EQ(records_of(dir.read("real/new.txt")).size(), 1u);
 	char text[64] = "";
@@ -779,7 +974,7 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 	// A file with another link is refused, both left as they were.
 	make_file(dir, "one.txt", "kept", base_time);
 	link(dir.file("one.txt").c_str(), dir.file("two.txt").c_str());
-	RunResult r = run_list(dir, { "-q", "-o", "one.txt", "tree" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-o", "one.txt", "tree" });
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: one.txt: has 2 links; a listing replaces only a file with one\n");
 	EXPECT_EQ(dir.read("one.txt"), "kept");
@@ -787,7 +982,7 @@ TEST(ListRun, OutputReplacesOnlyARegularFileOfItsOwn)
 
 	// A name of 250 bytes: its hidden name is cut to fit.
 	std::string long_name(250, 'n');
-	r = run_list(dir, { "-q", "-o", long_name, "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-o", long_name, "tree" });
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(records_of(dir.read(long_name)).size(), 1u);
 	EXPECT_EQ(count_of(names_in(dir), ".nnn"), 0u);
@@ -800,20 +995,20 @@ TEST(ListRun, FailedOrEndedRunsLeaveNoTemporaryFile)
 	TempDir dir;
 	for (int i = 0; i < 40; i++)
 		make_file(dir, format("tree/file%02d", i), "x", base_time);
-	RunResult r = run_shell(dir, list_binary + " -q tree > /dev/full");
+	RunResult r = run_shell(dir, list_binary + " --content-only -q tree > /dev/full");
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: standard output: No space left on device\n");
 
 	// Past the file size limit (of 1024 bytes at most, the listing
 	// has more than 8000).
-	r = run_shell(dir, "ulimit -f 2 && " + list_binary + " -q -o list.txt tree");
+	r = run_shell(dir, "ulimit -f 2 && " + list_binary + " --content-only -q -o list.txt tree");
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "rowsift-list: list.txt: File too large\n");
 	EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u);
 
 	for (const std::string signal : { "USR1", "USR2", "ALRM", "QUIT", "TERM" }) {
 		r = run_hooked(dir, { "LIST_HOOK_FILE=tree/file00", "LIST_HOOK_COMMAND=kill -" + signal + " $PPID" },
-		    { "-q", "-j", "1", "-o", "list.txt", "tree" });
+		    { "--content-only", "-q", "-j", "1", "-o", "list.txt", "tree" });
 		EXPECT_GT(r.status, 128) << signal;
 		EXPECT_EQ(count_of(names_in(dir), "list.txt"), 0u) << signal;
 	}
@@ -826,7 +1021,7 @@ TEST(ListRun, MessagesNeverLandInTheListingWhenTheConsoleIsClosed)
 	TempDir dir;
 	make_tree(dir);
 	RunResult r = run_shell(dir, "LD_PRELOAD=" LIST_HOOKS_LIBRARY " ASAN_OPTIONS=verify_asan_link_order=0"
-	    " LIST_HOOK_FILE=tree/one LIST_HOOK_ERROR=5 " + list_binary + " -w 40 -e cache -o list.txt tree >&- 2>&-");
+	    " LIST_HOOK_FILE=tree/one LIST_HOOK_ERROR=5 " + list_binary + " --content-only -w 40 -e cache -o list.txt tree >&- 2>&-");
 	EXPECT_EQ(r.status, 1);
 	std::string listing = dir.read("list.txt");
 	EXPECT_EQ(listing.find("rowsift-list:"), std::string::npos) << listing;
@@ -838,22 +1033,22 @@ TEST(ListRun, EachDirectoryIsListedOnce)
 	TempDir dir;
 	make_tree(dir);
 	symlink("tree", dir.file("link-to-tree").c_str());
-	RunResult once = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	RunResult once = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree" });
 	ASSERT_EQ(once.status, 0);
 	for (const std::string &again : { std::string("./tree"), std::string("link-to-tree"), dir.file("tree") }) {
-		RunResult r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree", again });
+		RunResult r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree", again });
 		EXPECT_EQ(r.status, 0) << again;
 		EXPECT_EQ(r.err, "rowsift-list: " + again + ": the same directory as tree; listed once\n");
 		EXPECT_EQ(records_of(r.out), records_of(once.out)) << again;
 	}
 	// A root inside another, and a directory reached twice.
-	RunResult r = run_list(dir, { "-q", "-w", "60", "-e", "cache", "tree", "./tree/docs" });
+	RunResult r = run_list(dir, { "--content-only", "-q", "-w", "60", "-e", "cache", "tree", "./tree/docs" });
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "rowsift-list: ./tree/docs: a directory listed already; passed over\n");
 	EXPECT_EQ(records_of(r.out).size(), tree_paths.size());
 	if (run_shell(dir, "mkdir tree/again && mount --bind tree/docs tree/again").status != 0)
 		return;
-	r = run_list(dir, { "-q", "-w", "40", "-e", "cache", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "40", "-e", "cache", "tree" });
 	run_shell(dir, "umount tree/again");
 	// Whichever of the two the walk meets first is listed.
 	std::string first = r.err.find("tree/docs") == std::string::npos ? "docs/" : "again/";
@@ -876,7 +1071,7 @@ TEST(ListRun, KernelFileSystemsAreListedOnlyAsARoot)
 	mkdir(dir.file("tree/proc").c_str(), 0755);
 	if (run_shell(dir, "mount -t proc proc tree/proc").status != 0)
 		GTEST_SKIP() << "this user can't mount /proc";
-	r = run_list(dir, { "-q", "-w", "200", "tree" });
+	r = run_list(dir, { "--content-only", "-q", "-w", "200", "tree" });
 	run_shell(dir, "umount tree/proc");
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(records_of(r.out).size(), 1u);

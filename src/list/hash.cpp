@@ -35,6 +35,18 @@ fetch_digest()
 		list_fail("the %s algorithm is not available from libcrypto", options.algorithm->name);
 }
 
+bool
+hash_text(const std::string &text, unsigned char *digest_out)
+{
+	if (!digest) {
+		XXH128_canonical_t canonical;
+		XXH128_canonicalFromHash(&canonical, XXH3_128bits(text.data(), text.size()));
+		memcpy(digest_out, canonical.digest, sizeof canonical.digest);
+		return true;
+	}
+	return EVP_Digest(text.data(), text.size(), digest_out, nullptr, digest, nullptr);
+}
+
 static void
 start_hash(Hasher &h)
 {
@@ -165,6 +177,8 @@ hash_once(Record &r, Hasher &h)
 static void
 hash_record(Record &r, Hasher &h)
 {
+	if (r.kind != FileKind::regular)
+		return;
 	if (reuse_earlier_hash(r)) {
 		counters.reused++;
 		counters.files_done++;

@@ -13,6 +13,7 @@
 
 #include "listing/algorithms.h"
 #include "listing/columns.h"
+#include "platform/tree.h"
 
 extern const char *const list_version;
 
@@ -33,6 +34,8 @@ struct ListOptions {
 	bool width_given = false;
 	bool algorithm_given = false;
 	bool lf_only = false;
+	bool content_only = false;	// regular files only, without their status
+	bool content_only_given = false;
 	bool one_file_system = false;
 	bool quiet = false;
 	int threads = 2;
@@ -40,14 +43,19 @@ struct ListOptions {
 
 enum RecordState : uint8_t { record_pending, record_hashed, record_unreadable };
 
-// One regular file.  path is written after the prefix; with one root it
-// is relative to it, with several it begins with its root, and the part
-// from rel_offset on is always relative to the root.
+// One entry: a regular file, a symbolic link, a directory or another
+// kind.  path is written after the prefix; with one root it is relative
+// to it, with several it begins with its root, and the part from
+// rel_offset on is always relative to the root.  The hashing threads
+// read regular files; a link's target text is hashed by the walk, and
+// the other kinds have no content.
 struct Record {
 	std::string path;
 	int64_t size = -1;		// -1: unknown
 	int64_t mtime = 0;
 	int64_t changed = 0;	// the status-change time the walk saw
+	uint32_t mode = 0, uid = 0, gid = 0;
+	FileKind kind = FileKind::regular;
 	bool stat_known = false;
 	uint8_t root = 0;
 	uint8_t state = record_pending;
@@ -58,7 +66,7 @@ struct Record {
 struct Root {
 	std::string name;	// as given, trailing slashes dropped
 	int fd = -1;
-	uint64_t device = 0, inode = 0;
+	FileStatus status;	// of the directory itself, a link followed
 };
 
 // The records found so far and the next one to hash.  Records never move
@@ -121,6 +129,11 @@ Layout layout_of(const ListOptions &o);
 // format.cpp
 std::string title_line(const ListOptions &o, int64_t now);
 void format_record(char *line, const Record &r, const std::string &prefix, const Layout &layout);
+// The size, date and time columns and the bar after them, which the
+// layouts share, and the path column: what a file's earlier record must
+// repeat for its hash to be taken over.
+void format_content_columns(char *line, const Record &r);
+void format_path(char *line, const Record &r, const std::string &prefix, const Layout &layout);
 
 // walk.cpp
 void open_roots();
@@ -134,6 +147,7 @@ struct EarlierLayout {
 	const HashAlgorithm *algorithm = nullptr;
 	int width = 0;
 	bool lf_only = false;
+	bool content_only = false;
 };
 // Reads the earlier listing whole; ends the run when it is none.
 EarlierLayout read_earlier_listing(const std::string &path);
@@ -145,6 +159,8 @@ bool reuse_earlier_hash(Record &r);
 
 // hash.cpp
 void fetch_digest();
+// The hash of text held in memory, as a file of those bytes gets it.
+bool hash_text(const std::string &text, unsigned char *digest_out);
 void hash_records();
 
 // output.cpp

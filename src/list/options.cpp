@@ -9,8 +9,8 @@
 
 static const char usage_start[] =
     "Usage: rowsift-list [OPTION]... DIR...\n"
-    "Write a hash listing of the regular files under each DIR, which rowsift\n"
-    "compares with another listing.\n"
+    "Write a listing of every entry under each DIR, with its hash, mode and\n"
+    "owner, which rowsift compares with another listing.\n"
     "\n"
     "  -a, --algorithm NAME    ";
 // After the choices, which the table gives, ends with its last: xxh128.
@@ -20,13 +20,14 @@ static const char usage_rest[] =
     "  -o, --output FILE       write the listing to FILE, in place only when complete\n"
     "  -w, --width N           pad paths to N bytes (default: the longest path,\n"
     "                          at least 200)\n"
-    "      --like OLD          take the algorithm, width and line ends of listing OLD\n"
+    "      --like OLD          take the layout, algorithm, width and line ends of OLD\n"
     "      --reuse OLD         as --like, and take a file's hash from OLD when its\n"
     "                          path, size and time match and its status last changed\n"
     "                          2 s or more before OLD was taken (this trusts that the\n"
     "                          clock was never set back); read every other file\n"
     "  -p, --prefix TEXT       put TEXT before every path\n"
     "      --lf                end lines with LF alone instead of CR LF\n"
+    "      --content-only      list regular files alone, without mode and owner\n"
     "  -x, --one-file-system   stay on the file system of each DIR\n"
     "  -e, --exclude PATTERN   leave out files and directories that match PATTERN\n"
     "  -j, --threads N         hash with N threads (default 2)\n"
@@ -37,7 +38,7 @@ static const char usage_rest[] =
     "Exit status: 0 when every file was hashed, 1 when some could not be read,\n"
     "2 on a usage or fatal error.\n";
 
-enum { option_like = 256, option_reuse, option_lf, option_help, option_version };
+enum { option_like = 256, option_reuse, option_lf, option_content_only, option_help, option_version };
 
 static const struct option long_options[] = {
 	{ "algorithm", required_argument, nullptr, 'a' },
@@ -47,6 +48,7 @@ static const struct option long_options[] = {
 	{ "reuse", required_argument, nullptr, option_reuse },
 	{ "prefix", required_argument, nullptr, 'p' },
 	{ "lf", no_argument, nullptr, option_lf },
+	{ "content-only", no_argument, nullptr, option_content_only },
 	{ "one-file-system", no_argument, nullptr, 'x' },
 	{ "exclude", required_argument, nullptr, 'e' },
 	{ "threads", required_argument, nullptr, 'j' },
@@ -97,9 +99,26 @@ strip_cr(std::string &line)
 	return had;
 }
 
+static const char *
+layout_name(bool content_only)
+{
+	return content_only ? "the content-only layout" : "the layout with modes and owners";
+}
+
+// --content-only can't be had with an earlier listing of the other layout.
+static void
+check_content_only(const char *path, bool content_only, const char *option)
+{
+	if (options.content_only_given && !content_only)
+		list_fail_usage("%s has %s; --content-only with %s asks for %s", path,
+		    layout_name(content_only), option, layout_name(true));
+	options.content_only = content_only;
+}
+
 // Takes the algorithm, the width and the line ends from the title line of
-// an earlier listing, and checks them against the length of its first
-// record, so that the new listing compares with it.
+// an earlier listing, its layout from its column-title line, and checks
+// them against the length of its first record, so that the new listing
+// compares with it.
 static void
 take_layout_of(const char *path)
 {
@@ -118,9 +137,14 @@ take_layout_of(const char *path)
 	options.algorithm = algorithm;
 	options.width = title.width;
 	options.lf_only = !crlf;
-	for (int i = 0; i < 3 && read_line(in, line); i++)
+	std::string column_title_line;
+	for (int i = 0; i < 3 && read_line(in, line); i++) {
 		strip_cr(line);
+		if (i == 1)
+			column_title_line = line;
+	}
 	fclose(in);
+	check_content_only(path, !names_mode_column(column_title_line), "--like");
 	if (options.width < 1 || options.width > max_width ||
 	    (line.rfind(trailer_marker, 0) != 0 && line.size() != layout_of(options).record_length))
 		list_fail("%s: its records don't have the layout its title line gives", path);
@@ -157,6 +181,10 @@ take_layout_of_earlier(const std::string &path)
 	if ((options.lf_only || like) && options.lf_only != earlier.lf_only)
 		list_fail_usage("%s has %s lines; %s asks for %s", name, line_ends(earlier.lf_only),
 		    asked_by("--lf"), line_ends(options.lf_only));
+	if (like && options.content_only != earlier.content_only)
+		list_fail_usage("%s has %s; --like asks for %s", name, layout_name(earlier.content_only),
+		    layout_name(options.content_only));
+	check_content_only(name, earlier.content_only, "--reuse");
 	options.algorithm = earlier.algorithm;
 	options.width = earlier.width;
 	options.lf_only = earlier.lf_only;
@@ -191,6 +219,10 @@ read_option(int letter)
 		break;
 	case option_lf:
 		options.lf_only = true;
+		break;
+	case option_content_only:
+		options.content_only = true;
+		options.content_only_given = true;
 		break;
 	case 'x':
 		options.one_file_system = true;
@@ -252,5 +284,5 @@ parse_list_options(int argc, char **argv)
 Layout
 layout_of(const ListOptions &o)
 {
-	return layout_for(o.algorithm->hex_length, o.width, o.lf_only);
+	return layout_for(o.algorithm->hex_length, o.width, o.lf_only, o.content_only);
 }

@@ -65,6 +65,19 @@ check_same_roots()
 		    " listing of the same ones, named alike", earlier.name.c_str());
 }
 
+// The column-title line, where a listing says its layout.  A wrong one
+// is refused when the listing is indexed.
+static std::string_view
+third_line(const std::string &b)
+{
+	size_t start = 0;
+	for (int line = 0; line < 2 && start < b.size(); line++)
+		start = next_line(b.data(), b.size(), line_end(b.data(), b.size(), start));
+	if (start >= b.size())
+		return {};
+	return std::string_view(b).substr(start, line_end(b.data(), b.size(), start) - start);
+}
+
 EarlierLayout
 read_earlier_listing(const std::string &path)
 {
@@ -85,6 +98,7 @@ read_earlier_listing(const std::string &path)
 		list_fail("%s: its title line doesn't say when it was taken", path.c_str());
 	layout.width = t.width;
 	layout.lf_only = !earlier.crlf;
+	layout.content_only = !names_mode_column(third_line(b));
 	return layout;
 }
 
@@ -130,7 +144,7 @@ index_earlier_listing()
 	check_same_roots();
 	Layout layout = layout_of(options);
 	const std::string &b = earlier.bytes;
-	const size_t path_at = hash_at + size_t(layout.hash_chars) + 3;
+	const size_t path_at = layout.hash_column + size_t(layout.hash_chars) + 3;
 	size_t pos = 0, number = 0;
 	std::string_view line;
 	std::string title = column_title(layout);
@@ -172,12 +186,14 @@ hex_value(char c)
 	return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
 
-// The record a full run would write, but for the hash, must be the
-// earlier one byte for byte: its path, size and modification time.  And the
-// file's status must not have changed since some seconds before the
-// earlier listing was taken; the status-change time can't be set back
-// (but by setting back the clock), so a file rewritten and given its old
-// time again is read.
+// The record a full run would write, but for the hash and the status
+// columns, must be the earlier one byte for byte: its path, size and
+// modification time.  The earlier record must be a regular file's: a
+// link's hash is of its text.  And the file's status must not have
+// changed since some seconds before the earlier listing was taken; the
+// status-change time can't be set back (but by setting back the clock),
+// so a file rewritten and given its old time again is read.  The mode
+// and owners are the walk's own, never the earlier listing's.
 bool
 reuse_earlier_hash(Record &r)
 {
@@ -187,17 +203,19 @@ reuse_earlier_hash(Record &r)
 	thread_local std::string candidate;
 	Layout layout = layout_of(options);
 	const size_t hash_chars = size_t(layout.hash_chars);
-	const size_t path_at = hash_at + hash_chars + 3;
-	candidate.resize(layout.record_length);
-	format_record(&candidate[0], r, options.prefix, layout);
+	const size_t hash_column = layout.hash_column;
+	const size_t path_at = hash_column + hash_chars + 3;
+	candidate.assign(layout.record_length, ' ');
+	format_content_columns(&candidate[0], r);
+	format_path(&candidate[0], r, options.prefix, layout);
 	auto found = earlier.records.find(path_column(candidate.data(), path_at, layout));
 	if (found == earlier.records.end() || !found->second)
 		return false;
 	const char *old = found->second;
-	std::string_view old_hash(old + hash_at, hash_chars);
-	if (memcmp(old, candidate.data(), hash_at) != 0 ||
-	    memcmp(old + hash_at + hash_chars, candidate.data() + hash_at + hash_chars, 3) != 0 ||
-	    !is_real_hash(old_hash))
+	std::string_view old_hash(old + hash_column, hash_chars);
+	if (memcmp(old, candidate.data(), mode_at) != 0 ||
+	    (!layout.content_only && old[mode_at] != '-') ||
+	    memcmp(old + hash_column + hash_chars, " | ", 3) != 0 || !is_real_hash(old_hash))
 		return false;
 	for (size_t i = 0; i < hash_chars / 2; i++)
 		r.digest[i] = (unsigned char)(hex_value(old_hash[2 * i]) << 4 | hex_value(old_hash[2 * i + 1]));

@@ -42,7 +42,7 @@ static const Root *
 same_directory(const FileStatus &st)
 {
 	for (const Root &root : roots)
-		if (root.device == st.device && root.inode == st.inode)
+		if (root.status.device == st.device && root.status.inode == st.inode)
 			return &root;
 	return nullptr;
 }
@@ -63,8 +63,7 @@ open_roots()
 			close_file(root.fd);
 			continue;
 		}
-		root.device = st.device;
-		root.inode = st.inode;
+		root.status = st;
 		roots.push_back(root);
 	}
 }
@@ -146,7 +145,7 @@ check_width(const std::string &path)
 	}
 }
 
-// Where a directory is read: the names of its files and of the
+// Where a directory is read: the records of its entries and the
 // directories under it.
 struct DirectoryScan {
 	const Root *root;
@@ -156,53 +155,110 @@ struct DirectoryScan {
 	std::vector<std::string> subdirectories;
 };
 
-static void
-add_file(DirectoryScan &scan, const std::string &relative, const FileStatus *st)
+static Record
+new_record(const std::string &path, size_t rel_offset, uint8_t root_index, FileKind kind,
+    const FileStatus *st)
 {
 	Record r;
-	r.path = scan.part + relative;
-	r.rel_offset = uint16_t(scan.part.size());
-	r.root = scan.root_index;
+	r.path = path;
+	r.rel_offset = uint16_t(rel_offset);
+	r.root = root_index;
+	r.kind = kind;
 	if (st) {
 		r.stat_known = true;
 		r.size = st->size;
 		r.mtime = st->modified_seconds;
 		r.changed = st->changed_seconds;
-		counters.bytes_found += uint64_t(st->size);
+		r.mode = st->mode;
+		r.uid = st->uid;
+		r.gid = st->gid;
 	}
 	check_width(r.path);
+	return r;
+}
+
+static void
+add_file(DirectoryScan &scan, const std::string &relative, const FileStatus *st)
+{
+	Record r = new_record(scan.part + relative, scan.part.size(), scan.root_index, FileKind::regular, st);
+	if (st)
+		counters.bytes_found += uint64_t(st->size);
 	counters.files_found++;
 	scan.files.push_back(std::move(r));
 }
 
+// A link is never followed: its hash is that of the text it holds, so
+// that a link pointed elsewhere has changed.  Its size is the length of
+// that text, which lstat doesn't give on every file system.
+static void
+hash_link(Record &r, const Root &root, int dir_fd, const char *name)
+{
+	std::string text;
+	counters.files_found++;
+	if (!read_link_at(dir_fd, name, text) || !hash_text(text, r.digest)) {
+		r.state = record_unreadable;
+		counters.unreadable++;
+		report_path_error(shown_path(root, r.path.substr(r.rel_offset)), errno);
+	} else {
+		r.state = record_hashed;
+		r.size = int64_t(text.size());
+	}
+	counters.files_done++;
+}
+
+// Links, directories and the other kinds, in the layout that lists them.
+static void
+add_entry(DirectoryScan &scan, int dir_fd, const char *name, const std::string &relative,
+    FileKind kind, const FileStatus *st)
+{
+	Record r = new_record(scan.part + relative, scan.part.size(), scan.root_index, kind, st);
+	if (kind == FileKind::link)
+		hash_link(r, *scan.root, dir_fd, name);
+	scan.files.push_back(std::move(r));
+}
+
+// A directory's record is made here, from the status its parent's entry
+// gives, so that one the walk passes over later still has it.
 static void
 read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
     const DirectoryEntry &entry)
 {
 	const char *name = entry.name;
 	std::string relative = dir_relative + name;
-	if (entry.kind_known && entry.kind != FileKind::regular && entry.kind != FileKind::directory)
+	bool content_only = options.content_only;
+	if (content_only && entry.kind_known && entry.kind != FileKind::regular &&
+	    entry.kind != FileKind::directory)
 		return;
 	bool directory = entry.kind_known && entry.kind == FileKind::directory;
 	if (is_excluded(relative, name, directory))
 		return;
-	if (directory) {
+	if (directory && content_only) {
 		scan.subdirectories.push_back(relative);
 		return;
 	}
 	FileStatus st;
 	if (!status_at(dir_fd, name, st)) {
 		// Gone since the directory was read: it still gets its record.
-		if (entry.kind_known)
+		if (entry.kind_known && entry.kind == FileKind::regular)
 			add_file(scan, relative, nullptr);
+		else if (entry.kind_known && !content_only)
+			add_entry(scan, dir_fd, name, relative, entry.kind, nullptr);
 		return;
 	}
 	if (st.kind == FileKind::directory) {
-		if (!is_excluded(relative, name, true))
-			scan.subdirectories.push_back(relative);
-	} else if (st.kind == FileKind::regular && !is_own_file(st) &&
-	    !(options.one_file_system && st.device != scan.root->device))
+		if (is_excluded(relative, name, true))
+			return;
+		if (!content_only)
+			add_entry(scan, dir_fd, name, relative, st.kind, &st);
+		scan.subdirectories.push_back(relative);
+		return;
+	}
+	if (options.one_file_system && st.device != scan.root->status.device)
+		return;
+	if (st.kind == FileKind::regular && !is_own_file(st))
 		add_file(scan, relative, &st);
+	else if (st.kind != FileKind::regular && !content_only)
+		add_entry(scan, dir_fd, name, relative, st.kind, &st);
 }
 
 static void
@@ -245,7 +301,7 @@ passed_over(const Root &root, const std::string &relative, int fd)
 		report_path_error(shown_path(root, relative), errno);
 		return true;
 	}
-	if (st.device != root.device &&
+	if (st.device != root.status.device &&
 	    (options.one_file_system || on_kernel_file_system(fd)))
 		return true;
 	if (!walked.insert(DirectoryId{ st.device, st.inode }).second) {
@@ -302,12 +358,26 @@ fail_long_paths()
 	    options.width, long_paths.longest, shown.c_str(), long_paths.longest);
 }
 
+// The root's record: "." with one root, its name with several, as the
+// paths under it begin.
+static void
+add_root_record(const Root &root, uint8_t root_index)
+{
+	std::string path = roots.size() == 1 ? "." : root.name;
+	std::vector<Record> one;
+	one.push_back(new_record(path, path.size(), root_index, FileKind::directory, &root.status));
+	hand_over(one);
+}
+
 void
 walk_roots()
 {
 	read_exclusions();
-	for (size_t i = 0; i < roots.size(); i++)
+	for (size_t i = 0; i < roots.size(); i++) {
+		if (!options.content_only)
+			add_root_record(roots[i], uint8_t(i));
 		walk_directory(roots[i], uint8_t(i), "");
+	}
 	{
 		std::lock_guard<std::mutex> held(work.lock);
 		work.walk_done = true;

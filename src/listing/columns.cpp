@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sys/stat.h>
 
 #include "listing/markers.h"
 
@@ -11,14 +12,37 @@
 static const size_t hash_to_path = 3;
 
 Layout
-layout_for(int hash_chars, int width, bool lf_only)
+layout_for(int hash_chars, int width, bool lf_only, bool content_only)
 {
 	Layout layout;
 	layout.hash_chars = hash_chars;
 	layout.width = width;
-	layout.record_length = hash_at + size_t(hash_chars) + hash_to_path + size_t(width);
+	layout.content_only = content_only;
+	layout.hash_column = content_only ? hash_at : status_hash_at;
+	layout.record_length = layout.hash_column + size_t(hash_chars) + hash_to_path + size_t(width);
 	layout.eol = lf_only ? lf_line_end : crlf_line_end;
 	return layout;
+}
+
+static std::string_view
+trimmed(std::string_view text)
+{
+	size_t start = text.find_first_not_of(' ');
+	if (start == std::string_view::npos)
+		return {};
+	return text.substr(start, text.find_last_not_of(' ') + 1 - start);
+}
+
+bool
+names_mode_column(std::string_view line)
+{
+	for (size_t start = 0; start <= line.size();) {
+		size_t bar = std::min(line.find('|', start), line.size());
+		if (trimmed(line.substr(start, bar - start)) == "MODE")
+			return true;
+		start = bar + 1;
+	}
+	return false;
 }
 
 static void
@@ -32,12 +56,27 @@ std::string
 column_title(const Layout &layout)
 {
 	std::string title(size_chars - 4, ' ');
-	title += "SIZE|   DATE   |  TIME  | HASH";
-	pad_to(title, hash_at + size_t(layout.hash_chars) + 1);
+	title += "SIZE|   DATE   |  TIME  |";
+	if (!layout.content_only)
+		title += "   MODE   |     OWNER      |     GROUP      |";
+	title += " HASH";
+	pad_to(title, layout.hash_column + size_t(layout.hash_chars) + 1);
 	title += "|";
 	title += column_title_marker;
 	pad_to(title, layout.record_length);
 	return title;
+}
+
+// Digits grouped by threes with commas, written backwards from end.
+static char *
+write_grouped(char *end, const char *digits, int n)
+{
+	for (int i = n - 1, placed = 0; i >= 0; i--, placed++) {
+		if (placed > 0 && placed % 3 == 0)
+			*--end = ',';
+		*--end = digits[i];
+	}
+	return end;
 }
 
 // Sizes of up to 15 digits are grouped by threes with commas, so that no
@@ -54,13 +93,86 @@ format_size(char *column, int64_t size)
 	}
 	char digits[24];
 	int n = snprintf(digits, sizeof digits, "%lld", (long long)size);
-	bool grouped = n <= 15;
-	char *out = column + size_chars;
-	for (int i = n - 1, placed = 0; i >= 0; i--, placed++) {
-		if (grouped && placed > 0 && placed % 3 == 0)
-			*--out = ',';
-		*--out = digits[i];
+	if (n <= 15)
+		write_grouped(column + size_chars, digits, n);
+	else
+		memcpy(column + size_chars - n, digits, size_t(n));
+}
+
+static char
+type_letter(uint32_t mode)
+{
+	switch (mode & S_IFMT) {
+	case S_IFREG: return '-';
+	case S_IFDIR: return 'd';
+	case S_IFLNK: return 'l';
+	case S_IFCHR: return 'c';
+	case S_IFBLK: return 'b';
+	case S_IFIFO: return 'p';
+	case S_IFSOCK: return 's';
+	default: return '?';
 	}
+}
+
+// The execute letter of a triplet that has a special bit: lower case
+// when the triplet may also execute, upper case when it may not.
+static char
+execute_letter(bool execute, bool special, char letter)
+{
+	if (!special)
+		return execute ? 'x' : '-';
+	return execute ? letter : char(letter - 'a' + 'A');
+}
+
+void
+format_mode(char *column, uint32_t mode)
+{
+	column[0] = type_letter(mode);
+	const uint32_t specials[] = { S_ISUID, S_ISGID, S_ISVTX };
+	const char letters[] = { 's', 's', 't' };
+	for (int who = 0; who < 3; who++) {
+		uint32_t bits = mode >> (6 - 3 * who);
+		char *triplet = column + 1 + 3 * who;
+		triplet[0] = bits & 4 ? 'r' : '-';
+		triplet[1] = bits & 2 ? 'w' : '-';
+		triplet[2] = execute_letter(bits & 1, mode & specials[who], letters[who]);
+	}
+}
+
+static bool
+fits_owner_column(std::string_view name)
+{
+	if (name.empty() || name.size() > owner_chars)
+		return false;
+	int hex_run = 0;
+	for (char c : name) {
+		if (c <= ' ' || c > '~' || c == '|')
+			return false;
+		hex_run = is_hex_digit(c) ? hex_run + 1 : 0;
+		if (hex_run == 8)
+			return false;
+	}
+	return true;
+}
+
+std::string
+owner_text(std::string_view name, uint64_t id)
+{
+	if (fits_owner_column(name))
+		return std::string(name);
+	char digits[24], grouped[32];
+	int n = snprintf(digits, sizeof digits, "%llu", (unsigned long long)id);
+	char *end = grouped + sizeof grouped;
+	char *start = write_grouped(end, digits, n);
+	return std::string(start, end);
+}
+
+void
+format_owner(char *column, std::string_view text)
+{
+	size_t used = std::min(text.size(), owner_chars);
+	memcpy(column, text.data(), used);
+	memset(column + used, ' ', owner_chars - used);
 }
 
 void

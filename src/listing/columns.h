@@ -1,7 +1,9 @@
 // The columns of a record: where rowsift-list writes them, and where a
-// reader finds the hash and the path in a record of any listing.
+// reader finds the hash and the path in a record of any listing.  Two
+// layouts, told apart by the column-title line:
 //
-//   SIZE|DATE|TIME| HASH | PATH
+//   SIZE|DATE|TIME|MODE|OWNER|GROUP| HASH | PATH   (every entry)
+//   SIZE|DATE|TIME| HASH | PATH                     (content only)
 #pragma once
 
 #include <cstddef>
@@ -13,7 +15,13 @@
 const size_t size_chars = 19;
 const size_t date_at = size_chars + 1;
 const size_t time_at = date_at + 11;
-const size_t hash_at = time_at + 10;
+const size_t hash_at = time_at + 10;	// of the content-only layout
+const size_t mode_at = time_at + 9;
+const size_t mode_chars = 10;
+const size_t owner_at = mode_at + mode_chars + 1;
+const size_t owner_chars = 16;
+const size_t group_at = owner_at + owner_chars + 1;
+const size_t status_hash_at = group_at + owner_chars + 2;
 
 // The byte positions of a record; every record of a listing has them all.
 struct Layout {
@@ -21,9 +29,15 @@ struct Layout {
 	int width;
 	size_t record_length;	// without the line end
 	const char *eol;
+	bool content_only;	// no mode, owner and group columns
+	size_t hash_column;	// where the hash begins
 };
 
-Layout layout_for(int hash_chars, int width, bool lf_only);
+Layout layout_for(int hash_chars, int width, bool lf_only, bool content_only);
+
+// Whether a column-title line names a MODE column: the layout of every
+// entry, not the content-only one.
+bool names_mode_column(std::string_view column_title_line);
 
 // The column-title line, as long as a record.
 std::string column_title(const Layout &layout);
@@ -31,6 +45,19 @@ std::string column_title(const Layout &layout);
 // Writes the size into its column of size_chars bytes; a size below 0 is
 // unknown.
 void format_size(char *column, int64_t size);
+
+// Writes the type and permissions of a status mode as ls -l shows them,
+// in mode_chars bytes: "-rwsr-xr-x", "drwxrwxrwt".
+void format_mode(char *column, uint32_t mode);
+
+// The text of an owner or group column: the name, or the number grouped
+// by threes when there is no name or the name can't stand in the column
+// (too long, a blank, '|' or a byte outside printable ASCII, or eight hex
+// digits in a row, which rowsift -h would take for the hash).
+std::string owner_text(std::string_view name, uint64_t id);
+
+// Writes an owner text into its column of owner_chars bytes, blank-padded.
+void format_owner(char *column, std::string_view text);
 
 // Fills 10 bytes with the date and 8 with the time, in UTC, or with '?'
 // when they can't be written in that many.

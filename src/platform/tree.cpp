@@ -35,6 +35,9 @@ fill_status(int result, const struct stat &st, FileStatus &status)
 	status.modified_seconds = int64_t(st.st_mtim.tv_sec);
 	status.modified_nanoseconds = int64_t(st.st_mtim.tv_nsec);
 	status.changed_seconds = int64_t(st.st_ctim.tv_sec);
+	status.mode = uint32_t(st.st_mode);
+	status.uid = uint32_t(st.st_uid);
+	status.gid = uint32_t(st.st_gid);
 	return true;
 }
 
@@ -84,6 +87,24 @@ read_link(const char *path, std::string &text)
 	}
 	text.assign(buffer.data(), size_t(n));
 	return true;
+}
+
+// No link text is longer than PATH_MAX on Linux, but the buffer grows
+// rather than trust that of every file system.
+bool
+read_link_at(int dir_fd, const char *name, std::string &text)
+{
+	std::vector<char> buffer(4096);
+	for (;;) {
+		ssize_t n = readlinkat(dir_fd, name, buffer.data(), buffer.size());
+		if (n < 0)
+			return false;
+		if (size_t(n) < buffer.size()) {
+			text.assign(buffer.data(), size_t(n));
+			return true;
+		}
+		buffer.resize(buffer.size() * 2);
+	}
 }
 
 int

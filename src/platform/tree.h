@@ -17,6 +17,9 @@ struct FileStatus {
 	int64_t modified_seconds = 0;
 	int64_t modified_nanoseconds = 0;
 	int64_t changed_seconds = 0;	// of the status, which no caller can set
+	uint32_t mode = 0;	// type and permission bits, as st_mode holds them
+	uint32_t uid = 0;
+	uint32_t gid = 0;
 };
 
 // The status of an open file; false with errno set on failure.
@@ -30,6 +33,8 @@ bool link_status(const char *path, FileStatus &status);
 bool path_status(const char *path, FileStatus &status);
 // The text of a symbolic link; false with errno set on failure.
 bool read_link(const char *path, std::string &text);
+// The text of the symbolic link name in the directory open on dir_fd.
+bool read_link_at(int dir_fd, const char *name, std::string &text);
 
 // Opens a directory, following a symbolic link that names it; -1 with
 // errno set on failure.

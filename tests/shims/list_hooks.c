@@ -5,7 +5,8 @@
  * LIST_HOOK_FILE        the file, as the end of its full path
  * LIST_HOOK_COMMAND     a shell command, run before each of the first
  *                       LIST_HOOK_TIMES (default 1) reads from the file's start
- * LIST_HOOK_ERROR       an errno value every read of the file fails with
+ * LIST_HOOK_ERROR       an errno value every read of the file fails with,
+ *                       or the read of its text when it is a symbolic link
  * LIST_HOOK_NO_OPENAT2  when set, openat2 fails as where the kernel lacks it
  * LIST_HOOK_CTIMES      "END=SECONDS ...": the status-change time fstatat
  *                       gives each file whose full path ends in /END, as
@@ -107,6 +108,26 @@ read(int fd, void *buffer, size_t n)
 			run_command(command);
 	}
 	return real_read(fd, buffer, n);
+}
+
+ssize_t
+readlinkat(int dir_fd, const char *name, char *buffer, size_t size)
+{
+	static ssize_t (*real_readlinkat)(int, const char *, char *, size_t);
+	if (!real_readlinkat)
+		real_readlinkat = (ssize_t (*)(int, const char *, char *, size_t))dlsym(RTLD_NEXT, "readlinkat");
+	const char *wanted = getenv("LIST_HOOK_FILE");
+	const char *error = getenv("LIST_HOOK_ERROR");
+	char path[4096];
+	ssize_t n = wanted && error ? path_of_fd(dir_fd, path, sizeof path) : -1;
+	if (n >= 0) {
+		n += snprintf(path + n, sizeof path - (size_t)n, "/%s", name);
+		if (ends_in(path, (size_t)n, wanted, strlen(wanted))) {
+			errno = atoi(error);
+			return -1;
+		}
+	}
+	return real_readlinkat(dir_fd, name, buffer, size);
 }
 
 long
