@@ -39,8 +39,8 @@ locate_columns(const Listing &l, const CompareField &field)
 struct Entry {
 	std::string_view path;
 	std::string_view hash;
+	const char *record;
 	char type;
-	std::string_view record;
 };
 
 // Whether the listing's column-title line names the columns of its
@@ -123,7 +123,7 @@ unmatched_entries(const Listing &l, const CompareField &field,
 		size_t span = record_span(field, record);
 		entries.push_back({ path_of(record, span, c),
 		    column(record, span, c.hash_start, size_t(c.hash_length)),
-		    type_of(record, span, names, mode), std::string_view(record, span) });
+		    record, type_of(record, span, names, mode) });
 	}
 	return entries;
 }
@@ -240,13 +240,20 @@ struct Change {
 	std::string_view path;
 	std::string_view new_path;	// of a file moved
 	// The records of a path changed or touched, to name the columns
-	// that differ; empty for a path listed again.
-	std::string_view before;
-	std::string_view after;
+	// that differ; null for a path listed again.
+	const char *before;
+	const char *after;
 };
 
+// The record of a change, by its byte order; empty when there is none.
+static std::string_view
+record_of(const char *record, const CompareField &field)
+{
+	return record ? std::string_view(record, record_span(field, record)) : std::string_view();
+}
+
 static bool
-in_path_order(const Change &a, const Change &b)
+in_path_order(const Change &a, const Change &b, const CompareField &field)
 {
 	int order = compare_text(a.path, b.path);
 	if (order != 0)
@@ -257,8 +264,9 @@ in_path_order(const Change &a, const Change &b)
 	if (order != 0)
 		return order < 0;
 	// Two changes of a path listed twice are told apart by their records.
-	order = compare_text(a.before, b.before);
-	return order < 0 || (order == 0 && compare_text(a.after, b.after) < 0);
+	order = compare_text(record_of(a.before, field), record_of(b.before, field));
+	return order < 0 ||
+	    (order == 0 && compare_text(record_of(a.after, field), record_of(b.after, field)) < 0);
 }
 
 // The two ways records of the two sides pair: by path, and the rest by
@@ -292,7 +300,7 @@ static Change
 change_of_pair(const Entry &a, const Entry &b, PairKey key)
 {
 	if (key == by_same_content)
-		return { moved, a.path, b.path, {}, {} };
+		return { moved, a.path, b.path, nullptr, nullptr };
 	return { same_content(a, b) ? touched : changed, a.path, {}, a.record, b.record };
 }
 
@@ -402,7 +410,7 @@ pair_listed_again(const Listing &one, std::vector<Entry> &gone, std::vector<Entr
 		std::vector<Entry> rest;
 		for (const Entry &e : *side) {
 			if (holds_path(found, e.path)) {
-				changes.push_back({ changed, e.path, {}, {}, {} });
+				changes.push_back({ changed, e.path, {}, nullptr, nullptr });
 				note_duplicate(first, e.path, number);
 			} else {
 				rest.push_back(e);
@@ -433,9 +441,9 @@ pair_changes(const Listing &one, std::vector<Entry> gone, std::vector<Entry> arr
 	std::sort(arrived.begin(), arrived.end(), by_hash);
 	pair_level(gone, arrived, by_same_content, changes);
 	for (const Entry &e : gone)
-		changes.push_back({ removed, e.path, {}, {}, {} });
+		changes.push_back({ removed, e.path, {}, nullptr, nullptr });
 	for (const Entry &e : arrived)
-		changes.push_back({ added, e.path, {}, {}, {} });
+		changes.push_back({ added, e.path, {}, nullptr, nullptr });
 	return changes;
 }
 
@@ -453,17 +461,18 @@ is_reported(ChangeKind kind)
 // differ between the two records of a change, in title order: "mode,
 // owner".  Values compare as paths and hashes do (-i folds A to Z).
 static std::string
-differing_columns(const Change &c, const std::vector<std::string> &names)
+differing_columns(const Change &c, const CompareField &field,
+    const std::vector<std::string> &names)
 {
 	std::string list;
-	if (names.empty() || c.before.empty() || c.after.empty())
+	if (names.empty() || !c.before || !c.after)
 		return list;
-	std::vector<std::string_view> before = column_values(c.before.data(), c.before.size(),
-	    names.size());
-	std::vector<std::string_view> after = column_values(c.after.data(), c.after.size(),
-	    names.size());
+	size_t spans[2] = { record_span(field, c.before), record_span(field, c.after) };
+	size_t at[2] = {};
 	for (size_t k = 0; k + 1 < names.size(); k++) {
-		if (compare_text(before[k], after[k]) == 0)
+		std::string_view before = next_column(c.before, spans[0], &at[0]);
+		std::string_view after = next_column(c.after, spans[1], &at[1]);
+		if (compare_text(before, after) == 0)
 			continue;
 		if (!list.empty())
 			list += ", ";
@@ -474,13 +483,13 @@ differing_columns(const Change &c, const std::vector<std::string> &names)
 }
 
 static void
-write_change(const Change &c, const std::vector<std::string> &names)
+write_change(const Change &c, const CompareField &field, const std::vector<std::string> &names)
 {
 	FILE *out = settings.output_requested ? output_stream : stdout;
 	write_text(out, "%-9s%.*s", kind_names[c.kind], int(c.path.size()), c.path.data());
 	if (c.kind == moved)
 		write_text(out, " -> %.*s", int(c.new_path.size()), c.new_path.data());
-	std::string columns = differing_columns(c, names);
+	std::string columns = differing_columns(c, field, names);
 	if (!columns.empty())
 		write_text(out, " (%s)", columns.c_str());
 	write_text(out, "\n");
@@ -509,14 +518,16 @@ report_changes(const Listing &one, const Listing &two, const CompareField &field
 	Duplicate first;
 	std::vector<Change> changes = pair_changes(one, std::move(gone), std::move(arrived), field,
 	    first);
-	std::sort(changes.begin(), changes.end(), in_path_order);
+	std::sort(changes.begin(), changes.end(), [&](const Change &a, const Change &b) {
+		return in_path_order(a, b, field);
+	});
 	int totals[kind_count] = {};
 	int listed = 0;
 	for (const Change &c : changes) {
 		if (!is_reported(c.kind))
 			continue;
 		stop_if_asked();
-		write_change(c, names);
+		write_change(c, field, names);
 		totals[c.kind]++;
 		listed++;
 	}

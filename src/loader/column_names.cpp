@@ -17,36 +17,25 @@ trimmed(const char *text, size_t length)
 	return std::string_view(text + from, length - from);
 }
 
-std::vector<std::string_view>
-column_values(const char *record, size_t span, size_t count)
+std::string_view
+next_column(const char *record, size_t span, size_t *at)
 {
-	std::vector<std::string_view> values;
-	size_t at = 0;
-	while (values.size() + 1 < count) {
-		auto *bar = static_cast<const char *>(memchr(record + at, '|', span - at));
-		size_t end = bar ? size_t(bar - record) : span;
-		values.push_back(trimmed(record + at, end - at));
-		at = bar ? end + 1 : span;
-	}
-	if (count)
-		values.push_back(trimmed(record + at, span - at));
-	return values;
+	size_t from = *at;
+	auto *bar = static_cast<const char *>(memchr(record + from, '|', span - from));
+	size_t end = bar ? size_t(bar - record) : span;
+	*at = bar ? end + 1 : span;
+	return trimmed(record + from, end - from);
 }
 
 std::string_view
 column_value(const char *record, size_t span, size_t k, size_t count)
 {
 	size_t at = 0;
-	for (size_t i = 0; i < k && at < span; i++) {
-		auto *bar = static_cast<const char *>(memchr(record + at, '|', span - at));
-		at = bar ? size_t(bar - record) + 1 : span;
-	}
-	size_t end = span;
-	if (k + 1 < count) {
-		auto *bar = static_cast<const char *>(memchr(record + at, '|', span - at));
-		end = bar ? size_t(bar - record) : span;
-	}
-	return trimmed(record + at, end - at);
+	for (size_t i = 0; i < k; i++)
+		next_column(record, span, &at);
+	if (k + 1 < count)
+		return next_column(record, span, &at);
+	return trimmed(record + at, span - at);
 }
 
 std::string
@@ -68,8 +57,8 @@ column_names(std::string_view title)
 	for (char c : title)
 		count += c == '|';
 	std::vector<std::string> names;
-	for (std::string_view value : column_values(title.data(), title.size(), count))
-		names.emplace_back(value);
+	for (size_t k = 0; k < count; k++)
+		names.emplace_back(column_value(title.data(), title.size(), k, count));
 	return names;
 }
 

@@ -21,11 +21,13 @@ std::vector<std::string> column_names(std::string_view title);
 // names are those of the record's columns.
 bool title_fits(std::string_view title, const char *record, size_t span);
 
-// The values of the first `count` columns of a record of `span` bytes,
-// trimmed; a column the record lacks is empty.
-std::vector<std::string_view> column_values(const char *record, size_t span, size_t count);
+// The value of the column of a record of `span` bytes that begins at
+// *at, up to the next "|", trimmed; *at moves past that "|", or to the
+// end of the record, where every further column is empty.
+std::string_view next_column(const char *record, size_t span, size_t *at);
 
-// The value of column k of a record of a listing with `count` columns.
+// The value of column k of a record of a listing with `count` columns:
+// the last is the rest of the record.
 std::string_view column_value(const char *record, size_t span, size_t k, size_t count);
 
 // The names as a list: "SIZE, DATE, TIME, HASH, PATH".
