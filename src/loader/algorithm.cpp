@@ -1,6 +1,7 @@
 #include "loader/algorithm.h"
 
 #include <string>
+#include <vector>
 
 #include "listing/algorithms.h"
 #include "listing/columns.h"

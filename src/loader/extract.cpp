@@ -332,6 +332,7 @@ extract_records(Listing &l, size_t n, Headers headers, int expected_length, bool
 		pos = size_t(start);
 		l.column_title = read_column_title(data, n, pos);
 	}
+	// Two layouts have other record lengths too: their columns say more.
 	if (l.number == 2)
 		refuse_mixed_columns(listings[0], l);
 	size_t end = line_end(data, n, pos);
