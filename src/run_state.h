@@ -46,6 +46,9 @@ struct Listing {
 	// Named in the title line that rowsift-list writes; empty for a
 	// listing without one.
 	std::string algorithm;
+	// Its column-title line, without the line end; empty for a listing
+	// without one, or read without headers.
+	std::string column_title;
 };
 
 // What the command line asked for, with the defaults of a run without

@@ -24,12 +24,25 @@ hash_of(char c)
 	return std::string(32, c);
 }
 
+// A listing of such records under a column-title line that names their
+// columns, as the bundled examples have it.
+std::string
+titled_listing(const std::vector<std::string> &records)
+{
+	std::string title = "      SIZE|   DATE   | TIME| HASH";
+	title += std::string(62 - title.size(), ' ') + "|  PATH  ";
+	std::string text = "sumlist hash listing\r\n----- BEGIN\r\n" + title + "\r\n";
+	for (const std::string &record : records)
+		text += record + "\r\n";
+	return text + "----- END\r\n";
+}
+
 struct ChangeRun : testing::Test {
 	TempDir dir;
 	void listings(const std::vector<std::string> &one, const std::vector<std::string> &two)
 	{
-		dir.write("one.txt", hash_listing(one));
-		dir.write("two.txt", hash_listing(two));
+		dir.write("one.txt", titled_listing(one));
+		dir.write("two.txt", titled_listing(two));
 	}
 	RunResult run(std::vector<std::string> options = {})
 	{
@@ -75,8 +88,8 @@ TEST_F(ChangeRun, EveryKindOfChangeSortedByPath)
 	EXPECT_EQ(r.out, report(8, 8,
 	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
 	    "added    docs/changes.txt\n"
-	    "changed  docs/manual.pdf\n"
-	    "touched  projects/notes.txt\n"
+	    "changed  docs/manual.pdf (hash)\n"
+	    "touched  projects/notes.txt (time)\n"
 	    "removed  projects/old-notes.txt\n"
 	    "moved    same/b.bin -> other/b.bin\n"
 	    "moved    tools/setup.exe -> tools/install/setup.exe\n",
@@ -84,7 +97,7 @@ TEST_F(ChangeRun, EveryKindOfChangeSortedByPath)
 	// A path that begins another comes before it.
 	listings({ rec(hash_of('1'), "a.txt"), rec(hash_of('2'), "a") },
 	    { rec(hash_of('3'), "a.txt"), rec(hash_of('4'), "a") });
-	EXPECT_EQ(run().out, report(2, 2, "changed  a\nchanged  a.txt\n",
+	EXPECT_EQ(run().out, report(2, 2, "changed  a (hash)\nchanged  a.txt (hash)\n",
 	    "2 changed, 0 moved, 0 added, 0 removed, 0 touched"));
 }
 
@@ -133,9 +146,10 @@ TEST_F(ChangeRun, IgnoringCaseAppliesToPathAndHash)
 	    "added    docs/manual.pdf\n"
 	    "removed  x.txt\n",
 	    "0 changed, 0 moved, 2 added, 2 removed, 0 touched"));
+	// The hashes differ in case alone: only the time is named.
 	EXPECT_EQ(run({ "-i" }).out, report(2, 2,
-	    "touched  Docs/Manual.pdf\n"
-	    "changed  x.txt\n",
+	    "touched  Docs/Manual.pdf (time)\n"
+	    "changed  x.txt (hash)\n",
 	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
 }
 
@@ -154,7 +168,7 @@ TEST_F(ChangeRun, OnlyHashesOfHexDigitsPairAsMovesOrTouches)
 	    "0 changed, 1 moved, 0 added, 0 removed, 0 touched"));
 	listings({ rec(unreadable, "a.txt"), rec(hash_of('1'), "b.txt") },
 	    { rec(unreadable, "a.txt", "03:00"), rec(hash_of('1'), "b.txt", "03:00") });
-	EXPECT_EQ(run().out, report(2, 2, "changed  a.txt\ntouched  b.txt\n",
+	EXPECT_EQ(run().out, report(2, 2, "changed  a.txt (time)\ntouched  b.txt (time)\n",
 	    "1 changed, 0 moved, 0 added, 0 removed, 1 touched"));
 }
 
@@ -168,10 +182,12 @@ TEST_F(ChangeRun, PathsListedMoreThanOnce)
 		rec(hash_of('3'), "b.txt"), rec(hash_of('7'), "c.txt") };
 	std::vector<std::string> two = { rec(hash_of('1'), "e.txt"), rec(hash_of('2'), "e.txt"),
 		rec(hash_of('4'), "b.txt"), rec(hash_of('7'), "c.txt", "03:00") };
+	// A record left over names no columns: it has no partner to differ
+	// from.
 	const std::string expected = report(4, 4,
 	    "changed  b.txt\n"
-	    "changed  b.txt\n"
-	    "touched  c.txt\n"
+	    "changed  b.txt (hash)\n"
+	    "touched  c.txt (time)\n"
 	    "changed  e.txt\n",
 	    "3 changed, 0 moved, 0 added, 0 removed, 1 touched");
 	const std::string note = "\nNote: one.txt lists b.txt more than once; records of one path"
@@ -244,10 +260,21 @@ TEST_F(ChangeRun, RefusedWhereTheRecordsHoldNoHashOrNoPath)
 	    std::string::npos) << no_path.err;
 }
 
-// Without headers the report is the same; -O prints the report's lines as
+// Without headers the report is the same, but that it names no columns,
+// as for listings without a column-title line or with one that names
+// other columns than their records hold; -O prints the report's lines as
 // they are.
 TEST_F(ChangeRun, WithoutHeadersAndToThePrinter)
 {
+	const std::string unnamed = report(8, 8,
+	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
+	    "added    docs/changes.txt\n"
+	    "changed  docs/manual.pdf\n"
+	    "touched  projects/notes.txt\n"
+	    "removed  projects/old-notes.txt\n"
+	    "moved    same/b.bin -> other/b.bin\n"
+	    "moved    tools/setup.exe -> tools/install/setup.exe\n",
+	    "1 changed, 3 moved, 1 added, 1 removed, 1 touched");
 	std::string plain_one, plain_two;
 	for (const std::string &r : monday)
 		plain_one += r + "\r\n";
@@ -255,9 +282,15 @@ TEST_F(ChangeRun, WithoutHeadersAndToThePrinter)
 		plain_two += r + "\r\n";
 	dir.write("one.txt", plain_one);
 	dir.write("two.txt", plain_two);
-	RunResult plain = run({ "-x" });
+	EXPECT_EQ(run({ "-x" }).out, unnamed);
+	dir.write("one.txt", "----- BEGIN\r\n" + plain_one + "----- END\r\n");
+	dir.write("two.txt", "----- BEGIN\r\n" + plain_two + "----- END\r\n");
+	EXPECT_EQ(run().out, unnamed);
+	// Its "|"s stand elsewhere than the records' do.
+	dir.write("one.txt", hash_listing(monday));
+	dir.write("two.txt", hash_listing(friday));
+	EXPECT_EQ(run().out, unnamed);
 	listings(monday, friday);
-	EXPECT_EQ(plain.out, run().out);
 
 	ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
 	dir.write("bin/print", "#!/bin/sh\ncat \"$1\" > \"$PRINTED\"\n");
@@ -282,9 +315,11 @@ std::string
 list_listing(const std::vector<std::string> &records, size_t width, const std::string &eol,
     const std::string &algorithm = "md5")
 {
+	std::string title = "               SIZE|   DATE   |  TIME  | HASH";
+	title += std::string(42 + (algorithm == "sha256" ? 64 : 32) - title.size(), ' ') + "|  PATH  ";
 	std::string text = "rowsift-list 1.0 listing, " + algorithm + ", path width " +
 	    std::to_string(width) + ", taken 2026-12-09 13:30:47 UTC, of /srv" + eol +
-	    "----- BEGIN" + eol + "               SIZE|   DATE   |  TIME  | HASH |  PATH  " + eol;
+	    "----- BEGIN" + eol + title + eol;
 	for (const std::string &record : records)
 		text += record + eol;
 	return text + "----- END" + eol;
@@ -315,9 +350,9 @@ TEST_F(ChangeRun, ListingsOfTwoWidthsPairByTheirColumns)
 		return records;
 	};
 	const std::string changes = "moved    dir/rename-me.txt -> dir/renamed.txt\n"
-	    "changed  docs/manual.pdf\n"
+	    "changed  docs/manual.pdf (hash)\n"
 	    "added    " + grown + "\n"
-	    "touched  projects/notes.txt\n";
+	    "touched  projects/notes.txt (time)\n";
 	const std::string total = "1 changed, 1 moved, 1 added, 0 removed, 1 touched";
 	const std::string none = "0 changed, 0 moved, 0 added, 0 removed, 0 touched";
 	// Either listing the narrower, and CR LF beside LF.
@@ -349,9 +384,190 @@ TEST_F(ChangeRun, ListingsOfTwoWidthsPairByTheirColumns)
 	dir.write("two.txt", list_listing({ list_rec(std::string(64, '1'), "docs/manual.pdf", 40) }, 40,
 	    "\r\n", "sha256"));
 	refused({});
-	dir.write("one.txt", hash_listing({ rec(hash_of('1'), "docs/manual.pdf") }));
+	dir.write("one.txt", titled_listing({ rec(hash_of('1'), "docs/manual.pdf") }));
 	dir.write("two.txt", list_listing(tree(40, false), 40, "\r\n"));
 	refused({});
+}
+
+// The layout with modes and owners, as rowsift-list writes it: a record
+// of an entry, its path padded to the width.  A directory has no size, no
+// time and the mark of an entry with no content for a hash.
+struct Entry {
+	std::string mode;
+	std::string owner;
+	std::string group;
+	std::string hash;
+	std::string path;
+	std::string size = "1,234";
+	std::string time = "13:30:47";
+};
+
+const std::string no_content = "00000000" + std::string(24, '-');
+
+std::string
+right_aligned(const std::string &text, size_t width)
+{
+	return std::string(width - text.size(), ' ') + text;
+}
+
+std::string
+left_aligned(const std::string &text, size_t width)
+{
+	return text + std::string(width - text.size(), ' ');
+}
+
+std::string
+mode_rec(const Entry &e, size_t width)
+{
+	bool directory = e.mode[0] == 'd';
+	std::string r = right_aligned(directory ? "" : e.size, 19) + "|" +
+	    (directory ? std::string(10, ' ') : "2026-12-09") + "|" +
+	    (directory ? std::string(8, ' ') : e.time) + "|" + e.mode + "|" +
+	    left_aligned(e.owner, 16) + "|" + left_aligned(e.group, 16) + "| " + e.hash + " | " + e.path;
+	return left_aligned(r, 121 + width);
+}
+
+std::string
+mode_listing(const std::vector<Entry> &entries, size_t width)
+{
+	std::string title = "               SIZE|   DATE   |  TIME  |   MODE   |     OWNER      |"
+	    "     GROUP      | HASH";
+	title = left_aligned(left_aligned(title, 119) + "|  PATH  ", 121 + width);
+	std::string text = "rowsift-list 1.0 listing, md5, path width " + std::to_string(width) +
+	    ", taken 2026-12-09 13:30:47 UTC, of /srv\n----- BEGIN\n" + title + "\n";
+	for (const Entry &e : entries)
+		text += mode_rec(e, width) + "\n";
+	return text + "----- END\n";
+}
+
+const std::string dir_mode = "drwxr-xr-x", file_mode = "-rw-r--r--", link_mode = "lrwxrwxrwx";
+
+// A tree changed in modes, owners, links and directories.  Records of
+// one hash pair as moves only with records of their type, and the same
+// path holding another type has changed whatever its hash; two
+// directories hold the same (no) content.
+const std::vector<Entry> before = {
+	{ dir_mode, "root", "root", no_content, "bin" },
+	{ "-rwxr-xr-x", "root", "root", hash_of('1'), "bin/tool" },
+	{ file_mode, "root", "root", hash_of('2'), "etc/passwd" },
+	{ "-rw-r-----", "root", "shadow", hash_of('3'), "etc/shadow" },
+	{ link_mode, "root", "root", hash_of('4'), "lib/current", "2" },
+	{ link_mode, "root", "root", hash_of('6'), "lib/old-name", "2" },
+	{ dir_mode, "root", "root", no_content, "srv/data" },
+	{ dir_mode, "root", "root", no_content, "srv/gone" },
+	{ file_mode, "root", "root", hash_of('7'), "docs/a.txt", "2" },
+	{ file_mode, "root", "root", hash_of('8'), "x/file.txt" },
+	{ link_mode, "root", "root", hash_of('a'), "lib/a-link" },
+	{ file_mode, "root", "root", hash_of('b'), "p/file" },
+};
+const std::vector<Entry> after = {
+	{ dir_mode, "root", "root", no_content, "bin" },
+	{ "-rwsr-xr-x", "root", "root", hash_of('1'), "bin/tool" },
+	{ file_mode, "alice", "staff", hash_of('2'), "etc/passwd" },
+	{ "-rw-------", "1,000", "shadow", hash_of('3'), "etc/shadow" },
+	{ link_mode, "root", "root", hash_of('5'), "lib/current", "4", "14:00:00" },
+	{ link_mode, "root", "root", hash_of('6'), "lib/new-name", "2" },
+	{ "drwxrwxrwx", "root", "root", no_content, "srv/data" },
+	{ dir_mode, "root", "root", no_content, "srv/new" },
+	{ link_mode, "root", "root", hash_of('7'), "docs/a.txt", "2" },
+	{ link_mode, "root", "root", hash_of('8'), "a/link" },
+	{ file_mode, "root", "root", hash_of('8'), "z/file.txt" },
+	{ file_mode, "root", "root", hash_of('a'), "m/file" },
+	{ link_mode, "root", "root", hash_of('a'), "z/link" },
+	{ link_mode, "root", "root", hash_of('b'), "p/link" },
+};
+
+TEST_F(ChangeRun, ModesOwnersLinksAndDirectories)
+{
+	const std::string expected = report(12, 14,
+	    "added    a/link\n"
+	    "touched  bin/tool (mode)\n"
+	    "changed  docs/a.txt (mode)\n"
+	    "touched  etc/passwd (owner, group)\n"
+	    "touched  etc/shadow (mode, owner)\n"
+	    "moved    lib/a-link -> z/link\n"
+	    "changed  lib/current (size, time, hash)\n"
+	    "moved    lib/old-name -> lib/new-name\n"
+	    "added    m/file\n"
+	    "removed  p/file\n"
+	    "added    p/link\n"
+	    "touched  srv/data (mode)\n"
+	    "removed  srv/gone\n"
+	    "added    srv/new\n"
+	    "moved    x/file.txt -> z/file.txt\n",
+	    "2 changed, 3 moved, 4 added, 2 removed, 4 touched");
+	dir.write("one.txt", mode_listing(before, 40));
+	dir.write("two.txt", mode_listing(after, 40));
+	RunResult r = run();
+	EXPECT_EQ(r.status, 3) << r.err;
+	EXPECT_EQ(r.out, expected);
+	// Two path widths, either the wider.
+	dir.write("two.txt", mode_listing(after, 72));
+	EXPECT_EQ(run().out, expected);
+	dir.write("one.txt", mode_listing(before, 90));
+	EXPECT_EQ(run().out, expected);
+	dir.write("two.txt", mode_listing(before, 40));
+	EXPECT_EQ(run().out, report(12, 12, "", "0 changed, 0 moved, 0 added, 0 removed, 0 touched"));
+}
+
+// Listings of two layouts are refused under -c, by their columns, before
+// their record lengths are compared; -h compares the hash alone and the
+// default report whole records, and both take listings of one record
+// length.
+TEST_F(ChangeRun, ListingsOfTwoLayoutsAreRefused)
+{
+	const std::vector<Entry> files = { before[1], before[2] };
+	const std::vector<std::string> today = { list_rec(hash_of('1'), "bin/tool", 40),
+		list_rec(hash_of('9'), "etc/passwd", 40) };
+	const std::string full = "SIZE, DATE, TIME, MODE, OWNER, GROUP, HASH, PATH";
+	const std::string content = "SIZE, DATE, TIME, HASH, PATH";
+	auto refused = [&](const std::string &one, const std::string &two) {
+		RunResult r = run();
+		EXPECT_EQ(r.status, 1);
+		const std::string message = "\none.txt has the columns " + one + " and two.txt has " +
+		    two + ": they can't be compared\n"
+		    "List the files of two.txt again with rowsift-list --like one.txt\n";
+		ASSERT_GE(r.err.size(), message.size()) << r.err;
+		EXPECT_EQ(r.err.substr(r.err.size() - message.size()), message);
+		EXPECT_EQ(r.out, "\nInput file #1:   one.txt  2 records\n");
+	};
+	dir.write("one.txt", mode_listing(files, 40));
+	dir.write("two.txt", list_listing(today, 40, "\n"));
+	refused(full, content);
+	dir.write("one.txt", list_listing(today, 40, "\n"));
+	dir.write("two.txt", mode_listing(files, 40));
+	refused(content, full);
+	// One record length: the path column of today's layout 45 wider.
+	dir.write("one.txt", list_listing({ list_rec(hash_of('1'), "bin/tool", 85),
+		list_rec(hash_of('9'), "etc/passwd", 85) }, 85, "\n"));
+	refused(content, full);
+	for (const std::vector<std::string> &options : { std::vector<std::string>{ "-h" },
+	    std::vector<std::string>{} }) {
+		std::vector<std::string> args = { "one.txt", "two.txt" };
+		args.insert(args.end(), options.begin(), options.end());
+		RunResult r = run_rowsift(dir.path, args);
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(r.err.find("can't be compared"), std::string::npos) << r.err;
+	}
+}
+
+// -h finds the hash of a listing whose first record is a directory at its
+// mark: eight zeros, as a hash begins.  Directories compare by that mark
+// alone, whatever their mode.
+TEST(Change, HashReportFindsTheHashPastADirectory)
+{
+	TempDir dir;
+	dir.write("one.txt", mode_listing({ before[0], before[1], before[2] }, 40));
+	dir.write("two.txt", mode_listing({ { "drwx------", "root", "root", no_content, "bin" },
+		{ "-rwxr-xr-x", "root", "root", hash_of('9'), "bin/tool" }, after[2] }, 40));
+	RunResult r = run_rowsift(dir.path, { "one.txt", "two.txt", "-h" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	const std::string field = "\nBased on field starting at 86, for 32 characters \n";
+	EXPECT_EQ(r.out, "\nInput file #1:   one.txt  3 records\n"
+	    "Input file #2:   two.txt  3 records\n\n" +
+	    field + found("one.txt", "two.txt", mode_rec(before[1], 40)) +
+	    field + found("two.txt", "one.txt", mode_rec({ "-rwxr-xr-x", "root", "root",
+		hash_of('9'), "bin/tool" }, 40)) + "\n\nFound 2 mismatches\n");
 }
 
 TEST(Change, BundledExamples)
@@ -362,7 +578,7 @@ TEST(Change, BundledExamples)
 	    "Input file #2:   after.txt  20 records\n\n"
 	    "added    c:\\docs\\changes.txt\n"
 	    "removed  c:\\docs\\manual.pdf\n"
-	    "changed  c:\\projects\\notes.txt\n"
-	    "changed  c:\\tools\\setup.exe\n"
+	    "changed  c:\\projects\\notes.txt (size, date, time, hash)\n"
+	    "changed  c:\\tools\\setup.exe (size, date, time, hash)\n"
 	    "\n2 changed, 0 moved, 1 added, 1 removed, 0 touched\n");
 }

@@ -849,8 +849,8 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
 	    "moved    docs/Readme.txt -> docs/README.txt\n"
 	    "added    docs/changes.txt\n"
-	    "changed  docs/manual.pdf\n"
-	    "touched  projects/notes.txt\n"
+	    "changed  docs/manual.pdf (time, hash)\n"
+	    "touched  projects/notes.txt (time)\n"
 	    "removed  projects/old-notes.txt\n"
 	    "moved    same/b.bin -> other/b.bin\n"
 	    "moved    tools/setup.exe -> tools/install/setup.exe\n"
@@ -859,8 +859,8 @@ TEST(ListRun, ChangeReportNamesEveryChangeToATree)
 	RunResult folded = run_rowsift(dir.path, { "monday.txt", "friday.txt", "-c", "-i", "-1" });
 	EXPECT_EQ(folded.out, counts +
 	    "moved    dir/rename-me.txt -> dir/renamed.txt\n"
-	    "changed  docs/manual.pdf\n"
-	    "touched  projects/notes.txt\n"
+	    "changed  docs/manual.pdf (time, hash)\n"
+	    "touched  projects/notes.txt (time)\n"
 	    "removed  projects/old-notes.txt\n"
 	    "moved    same/b.bin -> other/b.bin\n"
 	    "moved    tools/setup.exe -> tools/install/setup.exe\n"

@@ -10,6 +10,7 @@
 #include "bytes.h"
 #include "compare/match.h"
 #include "listing/columns.h"
+#include "loader/column_names.h"
 #include "loader/extract.h"
 #include "output/messages.h"
 #include "platform/threads.h"
@@ -32,12 +33,59 @@ locate_columns(const Listing &l, const CompareField &field)
 	return c;
 }
 
-// A record without a partner, by its path (trailing blanks removed) and
-// its hash.
+// A record without a partner, by its path (trailing blanks removed), its
+// hash and its type (the first character of its MODE column, 0 without
+// one), and the record itself, to name the columns that changed.
 struct Entry {
 	std::string_view path;
 	std::string_view hash;
+	const char *record;
+	char type;
 };
+
+// Whether the listing's column-title line names the columns of its
+// records: a title line of other columns than they hold (as a listing
+// put together by hand may have) names none.
+static bool
+titles_its_records(const Listing &l, const CompareField &field)
+{
+	if (l.column_title.empty())
+		return false;
+	if (l.count == 0)
+		return true;
+	const char *first = l.table.entries[0];
+	return title_fits(l.column_title, first, record_span(field, first));
+}
+
+// The names of the columns both listings have, which -c found the same
+// in both; none when either listing has no column-title line that names
+// its records' columns.
+static std::vector<std::string>
+shared_names(const Listing &one, const Listing &two, const CompareField &field)
+{
+	if (!titles_its_records(one, field) || !titles_its_records(two, field))
+		return {};
+	return column_names(one.column_title);
+}
+
+// Where the names hold a MODE column; -1 when they don't.
+static int
+mode_column(const std::vector<std::string> &names)
+{
+	for (size_t k = 0; k < names.size(); k++)
+		if (names[k] == "MODE")
+			return int(k);
+	return -1;
+}
+
+static char
+type_of(const char *record, size_t span, const std::vector<std::string> &names, int mode)
+{
+	if (mode < 0)
+		return 0;
+	std::string_view value = column_value(record, span, size_t(mode), names.size());
+	return value.empty() ? 0 : value[0];
+}
 
 static std::string_view
 column(const char *record, size_t span, int start, size_t length)
@@ -61,9 +109,11 @@ path_of(const char *record, size_t span, const Columns &c)
 }
 
 static std::vector<Entry>
-unmatched_entries(const Listing &l, const CompareField &field)
+unmatched_entries(const Listing &l, const CompareField &field,
+    const std::vector<std::string> &names)
 {
 	Columns c = locate_columns(l, field);
+	int mode = mode_column(names);
 	const unsigned char *unmatched = unmatched_records(l.number);
 	std::vector<Entry> entries;
 	for (uint64_t i = 0; i < l.count; i++) {
@@ -72,7 +122,8 @@ unmatched_entries(const Listing &l, const CompareField &field)
 		const char *record = l.table.entries[i];
 		size_t span = record_span(field, record);
 		entries.push_back({ path_of(record, span, c),
-		    column(record, span, c.hash_start, size_t(c.hash_length)) });
+		    column(record, span, c.hash_start, size_t(c.hash_length)),
+		    record, type_of(record, span, names, mode) });
 	}
 	return entries;
 }
@@ -169,10 +220,14 @@ by_path(const Entry &a, const Entry &b)
 	return order < 0 || (order == 0 && compare_text(a.hash, b.hash) < 0);
 }
 
+// Records of one hash pair as moves only with records of their type: a
+// file that holds a link's target text is no move of the link.
 static bool
 by_hash(const Entry &a, const Entry &b)
 {
 	int order = compare_text(a.hash, b.hash);
+	if (order == 0 && a.type != b.type)
+		return a.type < b.type;
 	return order < 0 || (order == 0 && compare_text(a.path, b.path) < 0);
 }
 
@@ -184,17 +239,34 @@ struct Change {
 	ChangeKind kind;
 	std::string_view path;
 	std::string_view new_path;	// of a file moved
+	// The records of a path changed or touched, to name the columns
+	// that differ; null for a path listed again.
+	const char *before;
+	const char *after;
 };
 
+// The record of a change, by its byte order; empty when there is none.
+static std::string_view
+record_of(const char *record, const CompareField &field)
+{
+	return record ? std::string_view(record, record_span(field, record)) : std::string_view();
+}
+
 static bool
-in_path_order(const Change &a, const Change &b)
+in_path_order(const Change &a, const Change &b, const CompareField &field)
 {
 	int order = compare_text(a.path, b.path);
 	if (order != 0)
 		return order < 0;
 	if (a.kind != b.kind)
 		return a.kind < b.kind;
-	return compare_text(a.new_path, b.new_path) < 0;
+	order = compare_text(a.new_path, b.new_path);
+	if (order != 0)
+		return order < 0;
+	// Two changes of a path listed twice are told apart by their records.
+	order = compare_text(record_of(a.before, field), record_of(b.before, field));
+	return order < 0 ||
+	    (order == 0 && compare_text(record_of(a.after, field), record_of(b.after, field)) < 0);
 }
 
 // The two ways records of the two sides pair: by path, and the rest by
@@ -206,19 +278,30 @@ level(const Entry &a, const Entry &b, PairKey key)
 {
 	if (key == by_same_path)
 		return compare_text(a.path, b.path) == 0;
-	return is_real_hash(a.hash) && compare_text(a.hash, b.hash) == 0;
+	return is_real_hash(a.hash) && a.type == b.type && compare_text(a.hash, b.hash) == 0;
+}
+
+// Whether two records of one path hold the same content.  The mark of a
+// file that could not be read says nothing of its content: records that
+// differ beside it may hide a change.  Two entries with no content (a
+// directory, a device) have the same; an entry of another type has other
+// content, whatever its hash.
+static bool
+same_content(const Entry &a, const Entry &b)
+{
+	if (a.type != b.type)
+		return false;
+	if (is_no_content_mark(a.hash) && is_no_content_mark(b.hash))
+		return true;
+	return is_real_hash(a.hash) && is_real_hash(b.hash) && compare_text(a.hash, b.hash) == 0;
 }
 
 static Change
 change_of_pair(const Entry &a, const Entry &b, PairKey key)
 {
 	if (key == by_same_content)
-		return { moved, a.path, b.path };
-	// The mark of a file that could not be read says nothing of its
-	// content: records that differ beside it may hide a change.
-	bool same_content = is_real_hash(a.hash) && is_real_hash(b.hash) &&
-	    compare_text(a.hash, b.hash) == 0;
-	return { same_content ? touched : changed, a.path, {} };
+		return { moved, a.path, b.path, nullptr, nullptr };
+	return { same_content(a, b) ? touched : changed, a.path, {}, a.record, b.record };
 }
 
 // Pairs the entries of the two sides, sorted in the order of the key,
@@ -327,7 +410,7 @@ pair_listed_again(const Listing &one, std::vector<Entry> &gone, std::vector<Entr
 		std::vector<Entry> rest;
 		for (const Entry &e : *side) {
 			if (holds_path(found, e.path)) {
-				changes.push_back({ changed, e.path, {} });
+				changes.push_back({ changed, e.path, {}, nullptr, nullptr });
 				note_duplicate(first, e.path, number);
 			} else {
 				rest.push_back(e);
@@ -358,9 +441,9 @@ pair_changes(const Listing &one, std::vector<Entry> gone, std::vector<Entry> arr
 	std::sort(arrived.begin(), arrived.end(), by_hash);
 	pair_level(gone, arrived, by_same_content, changes);
 	for (const Entry &e : gone)
-		changes.push_back({ removed, e.path, {} });
+		changes.push_back({ removed, e.path, {}, nullptr, nullptr });
 	for (const Entry &e : arrived)
-		changes.push_back({ added, e.path, {} });
+		changes.push_back({ added, e.path, {}, nullptr, nullptr });
 	return changes;
 }
 
@@ -374,13 +457,41 @@ is_reported(ChangeKind kind)
 	return true;
 }
 
+// The names, in lower case, of the columns but the path whose values
+// differ between the two records of a change, in title order: "mode,
+// owner".  Values compare as paths and hashes do (-i folds A to Z).
+static std::string
+differing_columns(const Change &c, const CompareField &field,
+    const std::vector<std::string> &names)
+{
+	std::string list;
+	if (names.empty() || !c.before || !c.after)
+		return list;
+	size_t spans[2] = { record_span(field, c.before), record_span(field, c.after) };
+	size_t at[2] = {};
+	for (size_t k = 0; k + 1 < names.size(); k++) {
+		std::string_view before = next_column(c.before, spans[0], &at[0]);
+		std::string_view after = next_column(c.after, spans[1], &at[1]);
+		if (compare_text(before, after) == 0)
+			continue;
+		if (!list.empty())
+			list += ", ";
+		for (char ch : names[k])
+			list += char(fold_case(static_cast<unsigned char>(ch)));
+	}
+	return list;
+}
+
 static void
-write_change(const Change &c)
+write_change(const Change &c, const CompareField &field, const std::vector<std::string> &names)
 {
 	FILE *out = settings.output_requested ? output_stream : stdout;
 	write_text(out, "%-9s%.*s", kind_names[c.kind], int(c.path.size()), c.path.data());
 	if (c.kind == moved)
 		write_text(out, " -> %.*s", int(c.new_path.size()), c.new_path.data());
+	std::string columns = differing_columns(c, field, names);
+	if (!columns.empty())
+		write_text(out, " (%s)", columns.c_str());
 	write_text(out, "\n");
 }
 
@@ -401,19 +512,22 @@ note_duplicate_path(FILE *stream, const Duplicate &first, const char *name)
 int
 report_changes(const Listing &one, const Listing &two, const CompareField &field)
 {
-	std::vector<Entry> gone = unmatched_entries(one, field);
-	std::vector<Entry> arrived = unmatched_entries(two, field);
+	std::vector<std::string> names = shared_names(one, two, field);
+	std::vector<Entry> gone = unmatched_entries(one, field, names);
+	std::vector<Entry> arrived = unmatched_entries(two, field, names);
 	Duplicate first;
 	std::vector<Change> changes = pair_changes(one, std::move(gone), std::move(arrived), field,
 	    first);
-	std::sort(changes.begin(), changes.end(), in_path_order);
+	std::sort(changes.begin(), changes.end(), [&](const Change &a, const Change &b) {
+		return in_path_order(a, b, field);
+	});
 	int totals[kind_count] = {};
 	int listed = 0;
 	for (const Change &c : changes) {
 		if (!is_reported(c.kind))
 			continue;
 		stop_if_asked();
-		write_change(c);
+		write_change(c, field, names);
 		totals[c.kind]++;
 		listed++;
 	}

@@ -1,9 +1,11 @@
 #include "loader/algorithm.h"
 
 #include <string>
+#include <vector>
 
 #include "listing/algorithms.h"
 #include "listing/columns.h"
+#include "loader/column_names.h"
 #include "output/messages.h"
 #include "run_state.h"
 
@@ -50,5 +52,23 @@ refuse_mixed_algorithms(const Listing &one, const Listing &two, const CompareFie
 	fail("\n%s holds %s and %s %s: they can't be compared\n"
 	    "List the files of %s again with rowsift-list --like %s\n",
 	    one.name, hashes_of(one, lengths[0]).c_str(), two.name, hashes_of(two, lengths[1]).c_str(),
+	    two.name, one.name);
+}
+
+// The change report pairs records by their columns: listings that have
+// other columns (a layout with modes and owners beside one without) can't
+// pair.  The default report and -h compare bytes or the hash alone.
+void
+refuse_mixed_columns(const Listing &one, const Listing &two)
+{
+	if (!settings.change_report)
+		return;
+	std::vector<std::string> names[2] = { column_names(one.column_title),
+		column_names(two.column_title) };
+	if (names[0].empty() || names[1].empty() || names[0] == names[1])
+		return;
+	fail("\n%s has the columns %s and %s has %s: they can't be compared\n"
+	    "List the files of %s again with rowsift-list --like %s\n",
+	    one.name, joined_names(names[0]).c_str(), two.name, joined_names(names[1]).c_str(),
 	    two.name, one.name);
 }

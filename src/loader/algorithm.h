@@ -1,5 +1,5 @@
-// Listings hashed with different algorithms compare as if every file had
-// changed; they are refused instead.
+// Listings hashed with different algorithms, or written in two layouts,
+// compare as if every file had changed; they are refused instead.
 #pragma once
 
 #include "loader/field.h"
@@ -9,3 +9,8 @@
 // hashes in their first records differ in length.
 void refuse_mixed_algorithms(const Listing &first, const Listing &second,
     const CompareField &field);
+
+// Under -c, while listing 2 loads: ends the run with status 1 when both
+// listings have a column-title line and the names in them differ.  It
+// runs before their record lengths are compared, which then differ too.
+void refuse_mixed_columns(const Listing &first, const Listing &second);

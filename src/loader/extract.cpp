@@ -11,6 +11,8 @@
 #include "listing/lines.h"
 #include "listing/markers.h"
 #include "listing/title.h"
+#include "loader/algorithm.h"
+#include "loader/column_names.h"
 #include "loader/inputs.h"
 #include "output/messages.h"
 #include "platform/files.h"
@@ -328,7 +330,11 @@ extract_records(Listing &l, size_t n, Headers headers, int expected_length, bool
 		if (start < 0)
 			fail_no_header(l);
 		pos = size_t(start);
+		l.column_title = read_column_title(data, n, pos);
 	}
+	// Two layouts have other record lengths too: their columns say more.
+	if (l.number == 2)
+		refuse_mixed_columns(listings[0], l);
 	size_t end = line_end(data, n, pos);
 	pos = next_line(data, n, end);
 	size_t record_length = line_end(data, n, pos) - pos;
