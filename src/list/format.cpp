@@ -95,8 +95,10 @@ void
 format_path(char *line, const Record &r, const std::string &prefix, const Layout &layout)
 {
 	size_t path_at = layout.hash_column + size_t(layout.hash_chars) + 3;
-	std::string path = prefix + r.path;
-	std::string written;
+	// Kept from record to record, so that no record costs an allocation.
+	thread_local std::string path, written;
+	path.assign(prefix).append(r.path);
+	written.clear();
 	append_escaped(written, path.data(), path.size());
 	size_t width = size_t(layout.width);
 	size_t used = std::min(written.size(), width);

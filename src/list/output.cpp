@@ -7,6 +7,7 @@
 #include "list/list.h"
 #include "listing/markers.h"
 #include "platform/replacing.h"
+#include "platform/threads.h"
 #include "platform/tree.h"
 
 static int out_fd = 1;
@@ -138,25 +139,51 @@ finish_output()
 	set_cleanup_path("");
 }
 
+// Records go out a block at a time, each formatted on both processors:
+// on one, formatting a re-snapshot's listing took a tenth of its time.
+static const size_t block_records = 8192;
+static const size_t two_thread_block = 1024;
+
+static void
+format_lines(char *out, const Record *const *records, size_t count, const Layout &layout)
+{
+	size_t eol_length = strlen(layout.eol);
+	size_t line_length = layout.record_length + eol_length;
+	for (size_t i = 0; i < count; i++) {
+		char *line = out + i * line_length;
+		format_record(line, *records[i], options.prefix, layout);
+		memcpy(line + layout.record_length, layout.eol, eol_length);
+	}
+}
+
+static void
+format_block(std::string &block, const Record *const *records, size_t count, const Layout &layout)
+{
+	size_t line_length = layout.record_length + strlen(layout.eol);
+	block.resize(count * line_length);
+	if (count < two_thread_block || options.threads < 2) {
+		format_lines(&block[0], records, count, layout);
+		return;
+	}
+	run_halves(count, [&](size_t from, size_t to) {
+		format_lines(&block[from * line_length], records + from, to - from, layout);
+	});
+}
+
 void
 write_listing(const std::vector<const Record *> &sorted, int64_t now)
 {
 	Layout layout = layout_of(options);
-	// Lines gather in one buffer and go out in large writes.
-	const size_t flush_at = 1 << 20;
 	std::string out;
 	add_line(out, title_line(options, now), layout.eol);
 	add_line(out, std::string(header_marker), layout.eol);
 	add_line(out, column_title(layout), layout.eol);
-	std::string line(layout.record_length, ' ');
-	for (const Record *r : sorted) {
-		format_record(&line[0], *r, options.prefix, layout);
-		add_line(out, line, layout.eol);
-		if (out.size() >= flush_at) {
-			write_out(out);
-			out.clear();
-		}
+	write_out(out);
+	for (size_t at = 0; at < sorted.size(); at += block_records) {
+		format_block(out, sorted.data() + at, std::min(block_records, sorted.size() - at), layout);
+		write_out(out);
 	}
+	out.clear();
 	add_line(out, std::string(trailer_marker), layout.eol);
 	write_out(out);
 	finish_output();

@@ -3,26 +3,40 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "list/list.h"
 #include "listing/lines.h"
 #include "listing/markers.h"
 #include "listing/title.h"
+#include "platform/tree.h"
 
 // A file whose status changed this close to the time the earlier listing
 // was taken may have changed after it was read: the title gives whole
 // seconds, and file systems keep times coarser than the clock.
 static const int64_t ctime_margin = 2;
 
+// A record of the earlier listing in the index of its paths.  The index
+// is open-addressed with twice as many slots as records: a lookup reads
+// one slot and the record it points at, where a table of nodes read a
+// bucket, a node and the record, and took a tenth of a re-snapshot.
+struct IndexSlot {
+	const char *record = nullptr;	// null: an empty slot
+	uint32_t tag = 0;	// the upper half of the path's hash
+	uint32_t path_length : 31;
+	// A path listed twice, which no run of rowsift-list writes: its
+	// hash is taken from neither record.
+	uint32_t twice : 1;
+};
+
 struct EarlierListing {
 	std::string name;
 	std::string bytes;
 	Title title;
 	bool crlf = false;
-	// Each record by its path column, padding and all; null for a path
-	// listed twice, which no run of rowsift-list writes.
-	std::unordered_map<std::string_view, const char *> records;
+	std::vector<IndexSlot> index;
+	size_t indexed = 0;
+	size_t path_at = 0;	// where a record's path begins
 };
 
 static EarlierListing earlier;
@@ -33,6 +47,11 @@ read_whole(const std::string &path, std::string &bytes)
 	FILE *in = fopen(path.c_str(), "rb");
 	if (!in)
 		list_fail("%s: %s", path.c_str(), strerror(errno));
+	// Room for the whole file at once, where its size is known: growing
+	// by doubling copied a large listing twice over.
+	FileStatus st;
+	if (path_status(path.c_str(), st) && st.kind == FileKind::regular)
+		bytes.reserve(size_t(st.size) + 1);
 	char buffer[1 << 16];
 	size_t got;
 	while ((got = fread(buffer, 1, sizeof buffer, in)) > 0)
@@ -135,6 +154,49 @@ refuse_earlier(size_t line_number, const char *what)
 	list_fail("%s: line %zu %s; no hash is taken from it", earlier.name.c_str(), line_number, what);
 }
 
+static uint64_t
+hash_of_path(std::string_view path)
+{
+	return std::hash<std::string_view>()(path);
+}
+
+// The slot of the path, or the empty slot where it belongs.
+static IndexSlot &
+slot_of(std::string_view path)
+{
+	uint64_t hash = hash_of_path(path);
+	uint32_t tag = uint32_t(hash >> 32);
+	size_t mask = earlier.index.size() - 1;
+	for (size_t at = size_t(hash) & mask;; at = (at + 1) & mask) {
+		IndexSlot &slot = earlier.index[at];
+		if (!slot.record || (slot.tag == tag && slot.path_length == path.size() &&
+		    memcmp(slot.record + earlier.path_at, path.data(), path.size()) == 0))
+			return slot;
+	}
+}
+
+static void
+add_to_index(const char *record, std::string_view path)
+{
+	IndexSlot &slot = slot_of(path);
+	if (slot.record) {
+		slot.twice = 1;
+		return;
+	}
+	slot.record = record;
+	slot.tag = uint32_t(hash_of_path(path) >> 32);
+	slot.path_length = uint32_t(path.size()) & 0x7fffffffu;
+	slot.twice = 0;
+	earlier.indexed++;
+}
+
+static const IndexSlot *
+find_in_index(std::string_view path)
+{
+	const IndexSlot &slot = slot_of(path);
+	return slot.record ? &slot : nullptr;
+}
+
 // The listing must be whole and of one layout throughout, as rowsift
 // would read it, before any hash is taken from it: a listing cut short
 // or with lines past where its data ends is refused, not half used.
@@ -149,7 +211,11 @@ index_earlier_listing()
 	std::string_view line;
 	std::string title = column_title(layout);
 	bool ended = false, proper_end;
-	earlier.records.reserve(b.size() / (layout.record_length + 1));
+	size_t slots = 2;
+	while (slots < 2 * (b.size() / (layout.record_length + 1) + 1))
+		slots *= 2;
+	earlier.index.assign(slots, IndexSlot());
+	earlier.path_at = path_at;
 	while (take_line(pos, layout.eol, line, proper_end)) {
 		number++;
 		if (!proper_end)
@@ -169,9 +235,7 @@ index_earlier_listing()
 		if (line.size() != layout.record_length || line.find(trailer_marker) != std::string_view::npos ||
 		    line_end(line.data(), line.size(), 0) != line.size())
 			refuse_earlier(number, "is not a record of the layout its title line gives");
-		auto placed = earlier.records.emplace(path_column(line.data(), path_at, layout), line.data());
-		if (!placed.second)
-			placed.first->second = nullptr;
+		add_to_index(line.data(), path_column(line.data(), path_at, layout));
 	}
 	if (!ended)
 		list_fail("%s: no \"----- END\" line ends it; it may be cut short, and no hash is taken from it",
@@ -197,7 +261,7 @@ hex_value(char c)
 bool
 reuse_earlier_hash(Record &r)
 {
-	if (earlier.records.empty() || !r.stat_known || r.changed > earlier.title.taken - ctime_margin)
+	if (earlier.indexed == 0 || !r.stat_known || r.changed > earlier.title.taken - ctime_margin)
 		return false;
 	// Each hashing thread writes its own.
 	thread_local std::string candidate;
@@ -208,10 +272,10 @@ reuse_earlier_hash(Record &r)
 	candidate.assign(layout.record_length, ' ');
 	format_content_columns(&candidate[0], r);
 	format_path(&candidate[0], r, options.prefix, layout);
-	auto found = earlier.records.find(path_column(candidate.data(), path_at, layout));
-	if (found == earlier.records.end() || !found->second)
+	const IndexSlot *found = find_in_index(path_column(candidate.data(), path_at, layout));
+	if (!found || found->twice)
 		return false;
-	const char *old = found->second;
+	const char *old = found->record;
 	std::string_view old_hash(old + hash_column, hash_chars);
 	if (memcmp(old, candidate.data(), mode_at) != 0 ||
 	    (!layout.content_only && old[mode_at] != '-') ||
