@@ -57,11 +57,14 @@ refuse_mixed_algorithms(const Listing &one, const Listing &two, const CompareFie
 
 // The change report pairs records by their columns: listings that have
 // other columns (a layout with modes and owners beside one without) can't
-// pair.  The default report and -h compare bytes or the hash alone.
+// pair.  Nor can -h compare them: it looks listing 2's hashes up at
+// listing 2's place in listing 1's records, and the hash of the other
+// layout stands elsewhere, so every record would be reported missing.
+// The default report compares whole records, which may hold anything.
 void
 refuse_mixed_columns(const Listing &one, const Listing &two)
 {
-	if (!settings.change_report)
+	if (!settings.change_report && !settings.hash_field)
 		return;
 	std::vector<std::string> names[2] = { column_names(one.column_title),
 		column_names(two.column_title) };

@@ -10,7 +10,7 @@
 void refuse_mixed_algorithms(const Listing &first, const Listing &second,
     const CompareField &field);
 
-// Under -c, while listing 2 loads: ends the run with status 1 when both
+// Under -c and -h, while listing 2 loads: ends the run with status 1 when both
 // listings have a column-title line and the names in them differ.  It
 // runs before their record lengths are compared, which then differ too.
 void refuse_mixed_columns(const Listing &first, const Listing &second);
