@@ -405,6 +405,31 @@ extract_records(Listing &l, size_t n, Headers headers, int expected_length, bool
 		l.first_passed_over_line = line_number_at(data, n, passed.first);
 }
 
+uint64_t
+peek_first_records(const Listing &l, int record_length, char **records, uint64_t most)
+{
+	if (!l.mapped_when_counted || l.buffer == nullptr || settings.no_headers)
+		return 0;
+	char *data = l.buffer;
+	size_t n = size_t(l.size);
+	long start = find_start_position(data, n);
+	if (start < 0)
+		return 0;
+	size_t pos = next_line(data, n, line_end(data, n, size_t(start)));
+	if (line_end(data, n, pos) - pos != size_t(record_length) || record_length == 0)
+		return 0;
+	// Enough lines for `most` records, each with a CR LF, and no more.
+	size_t stop = std::min(n, pos + size_t(most) * (size_t(record_length) + 2));
+	RecordTable table;
+	uint64_t count = 0;
+	PassedOver passed;
+	scan_records(data, n, pos, stop, size_t(record_length), table, count, passed);
+	count = std::min(count, most);
+	std::copy(table.entries, table.entries + count, records);
+	free(table.entries);
+	return count;
+}
+
 // Blanks after the path pad it to the width, so records padded to one
 // length are the same byte for byte exactly when their columns, trimmed
 // of those blanks, are.
