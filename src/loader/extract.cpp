@@ -78,7 +78,8 @@ fail_no_header(const Listing &l)
 static void
 add_record(RecordTable &table, uint64_t &count, char *record)
 {
-	grow_table(table, count);
+	if (count >= table.capacity)
+		grow_table(table, count);
 	table.entries[count++] = record;
 }
 
@@ -309,8 +310,10 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &
 	// guess starts a line that is not empty, and the scan stops at every
 	// such line.  Should a listing prove otherwise, the first scan goes on.
 	if (!first.ended && first.pos == guess) {
-		for (uint64_t i = 0; i < second_count; i++)
-			add_record(l.table, l.count, second.entries[i]);
+		while (l.table.capacity < l.count + second_count)
+			grow_table(l.table, l.table.capacity);
+		std::copy(second.entries, second.entries + second_count, l.table.entries + l.count);
+		l.count += second_count;
 		add_passed_over(passed, second_passed);
 		*end = rest.pos;
 	} else if (!first.ended) {
