@@ -40,12 +40,13 @@ constexpr uint64_t largest_input = 0xffffffff;
 // The count of a read that did not end whole is 0.
 int64_t count_stream(int handle, KeptMap &keep, uint64_t largest);
 
+// The blocks of bytes a count takes at a time: the widest the processor
+// can, or sixteen bytes.
+enum class BlockWidth { widest, sixteen };
+
 // Counts the lines of the n bytes at data as count_lines does, noting
 // where they end in `lines` (left without ends when memory for them runs
 // out).  The 64 bytes past n must be readable zeros, as a buffer's are.
-// The count takes the widest blocks the processor can, sixteen bytes at
-// least.
-enum class BlockWidth { widest, sixteen };
 int64_t count_noting_line_ends(const char *data, size_t n, LineEnds &lines,
     BlockWidth width = BlockWidth::widest);
 
