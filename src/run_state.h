@@ -17,6 +17,23 @@ struct RecordTable {
 	size_t capacity = 0;
 };
 
+// Where the lines of a file end, as its count found them: the offset of
+// each LF, and the numbers of the lines that may be no plain record (a
+// CR alone, a zero byte or "--" in them, or another line end than the
+// file's first line has).  The loader cuts a line the count found plain
+// without reading it again, and any other byte by byte.  Offsets fit in
+// 32 bits, as no larger file is loaded.
+struct LineEnds {
+	uint32_t *ends = nullptr;	// null: not noted, cut every line
+	uint64_t count = 0;
+	uint64_t capacity = 0;
+	uint32_t *odd = nullptr;
+	uint64_t odd_count = 0;
+	uint64_t odd_capacity = 0;
+	uint64_t size = 0;		// of the data counted
+	bool cr_lf = false;		// the first line ends in CR LF
+};
+
 struct Listing {
 	int number = 0;			// 1 or 2, in command-line order
 	const char *name = nullptr;	// as typed on the command line
@@ -30,6 +47,7 @@ struct Listing {
 	// is kept apart, in a copy of its own (see loader/field.h).
 	char *unheaded_first = nullptr;
 	RecordTable table;
+	LineEnds lines;			// from the count, until the load
 	// The records padded to the other listing's record length, when it
 	// is longer (-c alone); the table points there then.
 	char *widened = nullptr;

@@ -47,9 +47,11 @@ struct Loaded {
 	}
 };
 
+// With `noted`, the lines are cut by the line ends a count noted, as a
+// file mapped when it was counted is.
 Loaded
 extract(const std::string &bytes, bool no_headers = false, size_t table = 4,
-    bool two_threads = false)
+    bool two_threads = false, bool noted = false)
 {
 	Loaded l;
 	l.buffer.assign(bytes.size() + 4096, '\0');
@@ -59,6 +61,8 @@ extract(const std::string &bytes, bool no_headers = false, size_t table = 4,
 	l.listing.buffer = l.buffer.data();
 	l.listing.table.entries = static_cast<char **>(malloc(table * sizeof(char *)));
 	l.listing.table.capacity = table;
+	if (noted)
+		count_noting_line_ends(l.buffer.data(), bytes.size(), l.listing.lines);
 	extract_records(l.listing, bytes.size(), no_headers ? without_headers : with_headers, 0,
 	    two_threads);
 	return l;
@@ -288,14 +292,99 @@ TEST(Extract, TwoHalvesFindWhatOneScanFinds)
 				data += "\r\n";
 		}
 		Loaded one = extract(data, false, 4, false);
-		Loaded two = extract(data, false, 4, true);
-		ASSERT_EQ(one.records(), two.records()) << "trial " << trial;
-		ASSERT_EQ(one.listing.passed_over, two.listing.passed_over) << "trial " << trial;
-		ASSERT_EQ(one.listing.first_passed_over_line, two.listing.first_passed_over_line);
-		// Where the data ended, and what follows it.
-		ASSERT_EQ(one.listing.past_the_end, two.listing.past_the_end) << "trial " << trial;
-		ASSERT_EQ(one.listing.data_end_line, two.listing.data_end_line) << "trial " << trial;
-		ASSERT_EQ(one.listing.trailer_found, two.listing.trailer_found) << "trial " << trial;
+		// In two halves, byte by byte and by the noted line ends.
+		for (bool noted : { false, true }) {
+			Loaded two = extract(data, false, 4, true, noted);
+			ASSERT_EQ(one.records(), two.records()) << "trial " << trial;
+			ASSERT_EQ(one.listing.passed_over, two.listing.passed_over) << "trial " << trial;
+			ASSERT_EQ(one.listing.first_passed_over_line,
+			    two.listing.first_passed_over_line);
+			// Where the data ended, and what follows it.
+			ASSERT_EQ(one.listing.past_the_end, two.listing.past_the_end) << "trial " << trial;
+			ASSERT_EQ(one.listing.data_end_line, two.listing.data_end_line) << "trial " << trial;
+			ASSERT_EQ(one.listing.trailer_found, two.listing.trailer_found) << "trial " << trial;
+		}
+	}
+}
+
+// Lines as a 1024-character line reader counts them (see count.h).
+int64_t
+reader_lines(const std::string &data)
+{
+	int64_t lines = 0;
+	size_t start = 0;
+	for (size_t end; (end = data.find('\n', start)) != std::string::npos; start = end + 1)
+		lines += int64_t((end - start) / 1023) + 1;
+	return lines + int64_t((data.size() - start + 1022) / 1023);
+}
+
+// A line the count found plain is taken for a record without its bytes
+// read again; every listing must come out as a cut byte by byte has it:
+// lines with a lone CR or LF, a zero byte or "--" at any place (across
+// the count's blocks too), of another length, another line end than the
+// first line's, empty, short, over 1023 characters, and trailers.
+TEST(Extract, NotedLineEndsCutAsTheBytesDo)
+{
+	std::mt19937 draw(5);
+	const char odd_bytes[] = { '\r', '\n', '\0', '-' };
+	for (int trial = 0; trial < 400; trial++) {
+		bool cr_lf = trial % 4 != 3;
+		size_t length = 6 + draw() % 60;
+		std::string end = cr_lf ? "\r\n" : "\n";
+		std::string data = "title" + end + "----- BEGIN" + end;
+		int lines = 1 + int(draw() % 200);
+		for (int i = 0; i < lines; i++) {
+			std::string line(length, 'a' + char(i % 26));
+			unsigned kind = draw() % 40;
+			if (kind == 0)
+				line[draw() % length] = odd_bytes[draw() % 4];
+			else if (kind == 1)
+				line.replace(draw() % (length - 1), 2, "--");
+			else if (kind == 2)
+				line.resize(draw() % (length + 8));
+			else if (kind < 8)
+				line.resize(length + draw() % 3 - 1, 'y');
+			else if (kind == 3)
+				line = "----- END";
+			else if (kind == 4)
+				line.resize(1023 + draw() % 1100, 'z');
+			std::string line_end = end;
+			if (draw() % 10 == 0)
+				line_end = draw() % 2 ? "\r" : (cr_lf ? "\n" : "\r\n");
+			data += line + line_end;
+		}
+		if (draw() % 4 == 0)
+			data += "----- END" + end;
+		if (draw() % 4 == 0)
+			data += std::string(length, 'q');
+		Loaded bytes = extract(data);
+		Loaded noted = extract(data, false, 4, false, true);
+		ASSERT_EQ(bytes.listing.record_length, noted.listing.record_length) << trial;
+		ASSERT_EQ(bytes.listing.count, noted.listing.count) << trial;
+		for (uint64_t i = 0; i < bytes.listing.count; i++)
+			ASSERT_EQ(bytes.listing.table.entries[i] - bytes.buffer.data(),
+			    noted.listing.table.entries[i] - noted.buffer.data()) << trial << " " << i;
+		ASSERT_EQ(bytes.listing.passed_over, noted.listing.passed_over) << trial;
+		ASSERT_EQ(bytes.listing.first_passed_over_line, noted.listing.first_passed_over_line);
+		ASSERT_EQ(bytes.listing.past_the_end, noted.listing.past_the_end) << trial;
+		ASSERT_EQ(bytes.listing.data_end_line, noted.listing.data_end_line) << trial;
+		ASSERT_EQ(bytes.listing.trailer_found, noted.listing.trailer_found) << trial;
+		// The count noting line ends counts as the line reader does, and
+		// notes the same in blocks of every width.
+		std::vector<char> buffer(data.size() + 64, '\0');
+		data.copy(buffer.data(), data.size());
+		LineEnds wide, narrow;
+		ASSERT_EQ(count_noting_line_ends(buffer.data(), data.size(), wide), reader_lines(data))
+		    << trial;
+		ASSERT_EQ(count_noting_line_ends(buffer.data(), data.size(), narrow,
+		    BlockWidth::sixteen), reader_lines(data)) << trial;
+		ASSERT_EQ(std::vector<uint32_t>(wide.ends, wide.ends + wide.count),
+		    std::vector<uint32_t>(narrow.ends, narrow.ends + narrow.count)) << trial;
+		ASSERT_EQ(std::vector<uint32_t>(wide.odd, wide.odd + wide.odd_count),
+		    std::vector<uint32_t>(narrow.odd, narrow.odd + narrow.odd_count)) << trial;
+		ASSERT_EQ(wide.cr_lf, narrow.cr_lf) << trial;
+		forget_line_ends(wide);
+		forget_line_ends(narrow);
 	}
 }
 

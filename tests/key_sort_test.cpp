@@ -293,9 +293,12 @@ struct BufferedListing {
 };
 
 // Flags the records of each listing whose compare field is not among the
-// other's, and checks the lookup's flags against them.
+// other's, and checks the lookup's flags against them: with the table
+// filled while listing 2 loads, or (fill false) after, as for listings
+// that looked in step.
 void
-check_partners(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2)
+check_partners(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2,
+    bool fill = true)
 {
 	use_case(c);
 	BufferedListing one(random_records(draw, count_1, c.length));
@@ -305,8 +308,8 @@ check_partners(std::mt19937 &draw, const Case &c, size_t count_1, size_t count_2
 		fields_1.insert(compare_field(r));
 	for (char *r : two.entries)
 		fields_2.insert(compare_field(r));
-	Background fill = start_matching(one.listing, current);
-	finish_matching(fill, one.listing, two.listing, current);
+	Background started = start_matching(one.listing, current, fill);
+	finish_matching(started, one.listing, two.listing, current);
 	for (size_t i = 0; i < count_1; i++)
 		ASSERT_EQ(unmatched_records(1)[i] != 0, !fields_2.count(compare_field(one.entries[i])))
 		    << "listing 1 record " << i;
@@ -328,6 +331,8 @@ TEST(Match, FindsWhatTheCompareFieldsSay)
 	// Large enough for the lookup to be shared by two threads.
 	check_partners(draw, cases[3], 70000, 90000);
 	check_partners(draw, cases[6], 90000, 70000);	// few distinct fields
+	check_partners(draw, cases[3], 300, 500, false);
+	check_partners(draw, cases[3], 90000, 70000, false);
 }
 
 TEST(Match, FieldSetOnlyWhenListingTwoIsInStillCounts)
@@ -339,13 +344,13 @@ TEST(Match, FieldSetOnlyWhenListingTwoIsInStillCounts)
 	use_case({ 6, 2, 2, true });
 	BufferedListing one({ "b2zzq1", "a1b1q2", "xxa9q0" });
 	BufferedListing two({ "..b1zz", "a1a8q0", "b2...." });
-	Background fill = start_matching(one.listing, current);
+	Background fill = start_matching(one.listing, current, true);
 	current.field_start = 0;
 	finish_matching(fill, one.listing, two.listing, current);
 	EXPECT_EQ(std::vector<int>(unmatched_records(1), unmatched_records(1) + 3), (std::vector<int>{ 0, 0, 1 }));
 	EXPECT_EQ(std::vector<int>(unmatched_records(2), unmatched_records(2) + 3), (std::vector<int>{ 1, 0, 0 }));
 	use_case({ 6, 2, 2, true });
-	Background refill = start_matching(one.listing, current);
+	Background refill = start_matching(one.listing, current, true);
 	finish_matching(refill, one.listing, two.listing, current);
 	EXPECT_EQ(std::vector<int>(unmatched_records(1), unmatched_records(1) + 3), (std::vector<int>{ 1, 0, 1 }));
 	EXPECT_EQ(std::vector<int>(unmatched_records(2), unmatched_records(2) + 3), (std::vector<int>{ 0, 1, 1 }));

@@ -8,6 +8,7 @@
 #include "compare/partner_table.h"
 #include "compare/walk.h"
 #include "compare/walk_without_table.h"
+#include "loader/extract.h"
 #include "loader/inputs.h"
 #include "platform/threads.h"
 
@@ -20,7 +21,7 @@ static std::vector<unsigned char> unmatched[2];
 // Listing 1's records go into the table in chunks, on a second thread
 // while listing 2 loads, then on both.  Only atomics are shared, so that a
 // run that ends meanwhile destroys nothing the second thread still uses.
-enum TableState { table_pending, table_ready, table_missing };
+enum TableState { table_pending, table_ready, table_missing, table_deferred };
 struct FillShare {
 	char *const *entries = nullptr;
 	uint64_t count = 0;
@@ -30,6 +31,10 @@ struct FillShare {
 static FillShare fill_share;
 
 static const uint64_t chunk_size = 16384;
+
+// Records of listing 2 looked at before it loads, as many as the walk
+// tries after.
+static const uint64_t peeked_records = 1024;
 
 static void
 fill_chunks(FillShare &share)
@@ -55,14 +60,27 @@ aim_table_at(PartnerTable &t, const Listing &first, const KeyRule &rule)
 	t.base = first.widened ? first.widened : first.buffer;
 }
 
+bool
+looks_in_step(const Listing &first, const Listing &second, const CompareField &field)
+{
+	std::vector<char *> records(peeked_records);
+	Listing peeked = empty_listing(second.number);
+	peeked.table.entries = records.data();
+	peeked.count = peek_first_records(second, first.record_length, records.data(),
+	    peeked_records);
+	return first_records_in_step(key_rule(field), first, peeked);
+}
+
 Background
-start_matching(const Listing &first, const CompareField &field)
+start_matching(const Listing &first, const CompareField &field, bool fill)
 {
 	aim_table_at(table, first, key_rule(field));
 	fill_share.entries = first.table.entries;
 	fill_share.count = first.count;
 	fill_share.next = 0;
-	fill_share.state = table_pending;
+	fill_share.state = fill ? table_pending : table_deferred;
+	if (!fill)
+		return Background();
 	return start_background([] { fill_in_background(fill_share); });
 }
 
@@ -112,6 +130,12 @@ finish_matching(Background &fill, const Listing &first, const Listing &second,
 		return;
 	}
 	aim_table_at(table, first, rule);
+	// Listings that looked in step at first and are not: the table is
+	// filled now, on both processors.
+	if (fill_share.state == table_deferred && allocate_table(table, first.count)) {
+		filled = true;
+		filled_to = 0;
+	}
 	if (filled && filled_to < first.count) {
 		fill_share.next = filled_to;
 		run_two([] { fill_chunks(fill_share); }, [] { fill_chunks(fill_share); });

@@ -14,10 +14,17 @@
 
 struct Listing;
 
+// Whether listing 2's first records, looked at before it loads, are in
+// step with listing 1's, so that it will likely be walked without the
+// table.  Only the time taken depends on it.
+bool looks_in_step(const Listing &first, const Listing &second, const CompareField &field);
+
 // Starts filling the table with the listing's records, by the field given,
-// on a second thread.  The listing must be left alone until
-// finish_matching, which the returned work is handed to.
-Background start_matching(const Listing &first, const CompareField &field);
+// on a second thread; or, unless `fill`, leaves the table to
+// finish_matching, which fills it on both when it is needed after all.
+// The listing must be left alone until finish_matching, which the returned
+// work is handed to.
+Background start_matching(const Listing &first, const CompareField &field, bool fill);
 
 // Stops the fill where it is, so that listing 1's records may move; the
 // table is filled anew by finish_matching.

@@ -162,12 +162,14 @@ run_program(int argc, char **argv)
 	announce_listing(first);
 	int sorting = write_error("Sorting records");
 	// Its records go into the table on the second processor while this
-	// one loads listing 2, then on both.
-	Background fill = start_matching(first, field);
+	// one loads listing 2, then on both; listings that look in one order
+	// likely need no table, and listing 2 is loaded on both instead.
+	bool in_step = looks_in_step(first, second, field);
+	Background fill = start_matching(first, field, !in_step);
 	erase_transient(sorting);
 
 	stop_if_asked();
-	load_for_report(second, first.record_length, false);
+	load_for_report(second, first.record_length, in_step);
 	align_record_lengths(fill, first, second);
 	field = select_field(second, field);
 	refuse_mixed_algorithms(first, second, field);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/files.h"
+#include "run_state.h"
 
 // Lines of a file as a 1024-character line reader counts them: a line of
 // 1023 characters or more counts once for each 1023 and once more for the
@@ -25,6 +26,7 @@ struct KeptMap {
 	size_t buffer_size = 0;
 	int stream_handle = -1;
 	StreamEnd stream_end = StreamEnd::whole;
+	LineEnds lines;		// of a file mapped to be counted
 };
 
 // count_lines, keeping the file mapped in `keep` when it could be mapped.
@@ -37,6 +39,18 @@ constexpr uint64_t largest_input = 0xffffffff;
 // and one more to tell it too large, and counts its lines as they come.
 // The count of a read that did not end whole is 0.
 int64_t count_stream(int handle, KeptMap &keep, uint64_t largest);
+
+// The blocks of bytes a count takes at a time: the widest the processor
+// can, or sixteen bytes.
+enum class BlockWidth { widest, sixteen };
+
+// Counts the lines of the n bytes at data as count_lines does, noting
+// where they end in `lines` (left without ends when memory for them runs
+// out).  The 64 bytes past n must be readable zeros, as a buffer's are.
+int64_t count_noting_line_ends(const char *data, size_t n, LineEnds &lines,
+    BlockWidth width = BlockWidth::widest);
+
+void forget_line_ends(LineEnds &lines);
 
 // Lets go of a kept map that won't be used.
 void forget_kept_map(KeptMap &kept);

@@ -13,6 +13,7 @@
 #include "listing/title.h"
 #include "loader/algorithm.h"
 #include "loader/column_names.h"
+#include "loader/count.h"
 #include "loader/inputs.h"
 #include "output/messages.h"
 #include "platform/files.h"
@@ -79,7 +80,8 @@ fail_no_header(const Listing &l)
 static void
 add_record(RecordTable &table, uint64_t &count, char *record)
 {
-	grow_table(table, count);
+	if (count >= table.capacity)
+		grow_table(table, count);
 	table.entries[count++] = record;
 }
 
@@ -227,6 +229,56 @@ scan_records(char *data, size_t n, size_t pos, size_t stop, size_t record_length
 	return { pos, false };
 }
 
+// Adds the records from pos on as scan_records does, by the line ends the
+// count noted: a line it found plain is a record when it has the record
+// length, without a byte of it read; any other line is cut byte by byte,
+// and those after it until a line start the count noted.
+static Scan
+scan_noted_lines(char *data, size_t n, size_t pos, size_t stop, size_t record_length,
+    const LineEnds &lines, RecordTable &table, uint64_t &count, PassedOver &passed)
+{
+	const uint32_t *ends = lines.ends;
+	// The line that holds pos, and the first odd line from it on.
+	uint64_t i = uint64_t(std::lower_bound(ends, ends + lines.count, pos) - ends);
+	uint64_t odd = uint64_t(std::lower_bound(lines.odd, lines.odd + lines.odd_count, i) -
+	    lines.odd);
+	size_t span = record_length + (lines.cr_lf ? 2 : 1);	// with its line end
+	bool records_plain = record_length > short_line;
+	while (i < lines.count && pos < stop) {
+		size_t start = i ? size_t(ends[i - 1]) + 1 : 0;
+		bool plain = odd == lines.odd_count || lines.odd[odd] != i;
+		if (start == pos && plain && records_plain && size_t(ends[i]) + 1 - start == span) {
+			add_record(table, count, data + pos);
+			pos = size_t(ends[i]) + 1;
+			i++;
+			continue;
+		}
+		Scan one = scan_records(data, n, pos, pos + 1, record_length, table, count, passed);
+		if (one.ended)
+			return one;
+		pos = one.pos;
+		while (i < lines.count && ends[i] < pos)
+			i++;
+		while (odd < lines.odd_count && lines.odd[odd] < i)
+			odd++;
+	}
+	if (pos >= stop)
+		return { pos, false };
+	// The last line, which no LF ends.
+	return scan_records(data, n, pos, stop, record_length, table, count, passed);
+}
+
+// By the line ends the count noted, when it noted them for this data.
+static Scan
+scan_lines(const Listing &l, size_t n, size_t pos, size_t stop, size_t record_length,
+    RecordTable &table, uint64_t &count, PassedOver &passed)
+{
+	if (l.lines.ends && l.lines.size == n)
+		return scan_noted_lines(l.buffer, n, pos, stop, record_length, l.lines, table, count,
+		    passed);
+	return scan_records(l.buffer, n, pos, stop, record_length, table, count, passed);
+}
+
 // From this much data on, a listing is scanned in two halves at once.
 static const size_t split_size = 8 << 20;
 
@@ -253,19 +305,21 @@ scan_in_two(Listing &l, size_t n, size_t pos, size_t record_length, PassedOver &
 	PassedOver second_passed;
 	Scan first, rest;
 	run_two([&] {
-		rest = scan_records(data, n, guess, SIZE_MAX, record_length, second, second_count,
+		rest = scan_lines(l, n, guess, SIZE_MAX, record_length, second, second_count,
 		    second_passed);
-	}, [&] { first = scan_records(data, n, pos, guess, record_length, l.table, l.count, passed); });
+	}, [&] { first = scan_lines(l, n, pos, guess, record_length, l.table, l.count, passed); });
 	// The first scan stops at the guess unless the data ends before: the
 	// guess starts a line that is not empty, and the scan stops at every
 	// such line.  Should a listing prove otherwise, the first scan goes on.
 	if (!first.ended && first.pos == guess) {
-		for (uint64_t i = 0; i < second_count; i++)
-			add_record(l.table, l.count, second.entries[i]);
+		while (l.table.capacity < l.count + second_count)
+			grow_table(l.table, l.table.capacity);
+		std::copy(second.entries, second.entries + second_count, l.table.entries + l.count);
+		l.count += second_count;
 		add_passed_over(passed, second_passed);
 		*end = rest.pos;
 	} else if (!first.ended) {
-		*end = scan_records(data, n, first.pos, SIZE_MAX, record_length, l.table, l.count,
+		*end = scan_lines(l, n, first.pos, SIZE_MAX, record_length, l.table, l.count,
 		    passed).pos;
 	} else {
 		*end = first.pos;
@@ -351,12 +405,38 @@ extract_records(Listing &l, size_t n, Headers headers, int expected_length, bool
 	size_t data_end;
 	if (!two_threads || n - pos < split_size ||
 	    !scan_in_two(l, n, pos, record_length, passed, &data_end))
-		data_end = scan_records(data, n, pos, SIZE_MAX, record_length, l.table, l.count,
+		data_end = scan_lines(l, n, pos, SIZE_MAX, record_length, l.table, l.count,
 		    passed).pos;
+	forget_line_ends(l.lines);
 	look_past_the_data(l, data, n, data_end, record_length);
 	l.passed_over = passed.lines;
 	if (passed.lines)
 		l.first_passed_over_line = line_number_at(data, n, passed.first);
+}
+
+uint64_t
+peek_first_records(const Listing &l, int record_length, char **records, uint64_t most)
+{
+	if (!l.mapped_when_counted || l.buffer == nullptr || settings.no_headers)
+		return 0;
+	char *data = l.buffer;
+	size_t n = size_t(l.size);
+	long start = find_start_position(data, n);
+	if (start < 0)
+		return 0;
+	size_t pos = next_line(data, n, line_end(data, n, size_t(start)));
+	if (line_end(data, n, pos) - pos != size_t(record_length) || record_length == 0)
+		return 0;
+	// Enough lines for `most` records, each with a CR LF, and no more.
+	size_t stop = std::min(n, pos + size_t(most) * (size_t(record_length) + 2));
+	RecordTable table;
+	uint64_t count = 0;
+	PassedOver passed;
+	scan_records(data, n, pos, stop, size_t(record_length), table, count, passed);
+	count = std::min(count, most);
+	std::copy(table.entries, table.entries + count, records);
+	free(table.entries);
+	return count;
 }
 
 // Blanks after the path pad it to the width, so records padded to one

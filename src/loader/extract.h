@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct Listing;
@@ -28,6 +29,13 @@ void extract_records(Listing &listing, size_t length, Headers headers, int expec
 // status 1 when a loaded listing may be cut short, or holds records past
 // where its data ended.
 void refuse_incomplete(const Listing &listing, Headers headers);
+
+// Up to `most` of the first records of a listing not loaded yet, as far
+// as a look at its first lines can tell, without a word: none when its
+// file was not mapped when it was counted, has no header, or its records
+// are not record_length characters long.
+uint64_t peek_first_records(const Listing &listing, int record_length, char **records,
+    uint64_t most);
 
 // Under -c, listings of two path widths compare: the records of the
 // narrower are copied, padded with blanks to the wider record length.

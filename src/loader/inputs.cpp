@@ -117,6 +117,8 @@ take_buffer(Listing &l, KeptMap &kept)
 		l.buffer = kept.buffer;
 		l.mapped_when_counted = true;
 		kept.buffer = nullptr;
+		l.lines = kept.lines;
+		kept.lines = LineEnds();
 	} else {
 		forget_kept_map(kept);
 		l.buffer = allocate_zeroed(l.buffer_size);
