@@ -38,7 +38,7 @@ struct Listing {
 	int number = 0;			// 1 or 2, in command-line order
 	const char *name = nullptr;	// as typed on the command line
 	int handle = -1;		// open to the end, to see the file change
-	InputIdentity identity;		// of the file when it was opened
+	FileStatus identity;		// of the file when it was opened
 	uint64_t size = 0;
 	char *buffer = nullptr;		// the file, mapped read-only, then zeros
 	size_t buffer_size = 0;

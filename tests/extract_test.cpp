@@ -461,7 +461,7 @@ TEST(CountStream, WholeOrTooLarge)
 		close(ends[1]);
 		KeptMap kept;
 		int64_t lines = count_stream(ends[0], kept, largest);
-		EXPECT_EQ(kept.identity.size, text.size());
+		EXPECT_EQ(uint64_t(kept.identity.size), text.size());
 		if (largest == text.size()) {
 			EXPECT_EQ(kept.stream_end, StreamEnd::whole);
 			EXPECT_EQ(lines, 5);

@@ -238,7 +238,7 @@ count_stream(int handle, KeptMap &keep, uint64_t largest)
 			break;
 		}
 	}
-	keep.identity.size = data.size;
+	keep.identity.size = int64_t(data.size);
 	if (keep.stream_end != StreamEnd::whole) {
 		unmap_input(data.buffer, data.buffer_size);
 		return 0;
@@ -261,8 +261,8 @@ count_and_keep(const char *name, KeptMap *keep)
 	int fd = open_input(name);
 	if (fd < 0)
 		return -1;
-	InputIdentity identity = identify_input(fd);
-	if (identity.stream) {
+	FileStatus identity = identify_input(fd);
+	if (is_stream(identity)) {
 		KeptMap stream;
 		KeptMap &kept = keep ? *keep : stream;
 		kept.identity = identity;
@@ -275,20 +275,21 @@ count_and_keep(const char *name, KeptMap *keep)
 	}
 	LineCount count;
 	int64_t lines = -1;
-	size_t region = buffer_size_for(identity.size);
+	uint64_t size = uint64_t(identity.size);
+	size_t region = buffer_size_for(size);
 	char *data = allocate_zeroed(region);
 	// Mapped, the file is counted at the speed of memory; a file that
 	// can't be mapped (the address space is short) is read in blocks.
 	// Kept for its load, it is counted noting where its lines end.
-	bool mapped = data && map_input(fd, data, identity.size);
+	bool mapped = data && map_input(fd, data, size);
 	if (mapped && keep) {
-		lines = count_noting_line_ends(data, identity.size, keep->lines);
+		lines = count_noting_line_ends(data, size, keep->lines);
 		keep->identity = identity;
 		keep->buffer = data;
 		keep->buffer_size = region;
 		data = nullptr;
 	} else if (mapped) {
-		count_block(count, data, data + identity.size);
+		count_block(count, data, data + size);
 	} else {
 		count_by_reading(count, fd);
 	}

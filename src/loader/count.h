@@ -21,7 +21,7 @@ enum class StreamEnd { whole, too_large, no_memory, failed, stopped };
 // open with what was read (identity.size) for its load, which reports how
 // the read ended.
 struct KeptMap {
-	InputIdentity identity;
+	FileStatus identity;
 	char *buffer = nullptr;
 	size_t buffer_size = 0;
 	int stream_handle = -1;

@@ -475,7 +475,7 @@ check_unchanged(const Listing &l)
 		fail_read(l);
 	// What was read of a pipe is the listing whatever is written to it
 	// now.
-	if (l.identity.stream || same_input(l.identity, identify_input(l.handle)))
+	if (is_stream(l.identity) || same_input(l.identity, identify_input(l.handle)))
 		return;
 	if (settings.output_requested)
 		write_text(log_stream, "\nInput file %s changed while it was compared\n", l.name);
@@ -498,7 +498,7 @@ read_listing(Listing &l)
 	// A pipe was read when it was counted, or its read failed then.
 	uint64_t size = l.mapped_when_counted ? l.size : std::min(l.size, input_size(l.handle));
 	bool mapped = l.mapped_when_counted ||
-	    (!l.identity.stream && map_input(l.handle, l.buffer, size));
+	    (!is_stream(l.identity) && map_input(l.handle, l.buffer, size));
 	if (!mapped)
 		fail_read(l);
 	erase_transient(message);

@@ -88,7 +88,7 @@ allocate_tables(uint64_t capacity)
 		// what was read of a pipe can't be read again.
 		if (!allocate_table(l.table, capacity)) {
 			for (KeptMap &kept : kept_maps)
-				if (!kept.identity.stream)
+				if (!is_stream(kept.identity))
 					forget_kept_map(kept);
 			failed |= !allocate_table(l.table, capacity);
 		}
@@ -106,9 +106,9 @@ static void
 take_buffer(Listing &l, KeptMap &kept)
 {
 	l.buffer_size = buffer_size_for(l.size);
-	if (kept.identity.stream && kept.stream_end == StreamEnd::no_memory) {
+	if (is_stream(kept.identity) && kept.stream_end == StreamEnd::no_memory) {
 		l.buffer = nullptr;
-	} else if (kept.identity.stream && kept.buffer) {
+	} else if (is_stream(kept.identity) && kept.buffer) {
 		l.buffer = kept.buffer;
 		l.buffer_size = kept.buffer_size;
 		l.mapped_when_counted = true;
@@ -169,12 +169,12 @@ static void
 open_listing(Listing &l)
 {
 	KeptMap &kept = kept_maps[l.number - 1];
-	l.handle = kept.identity.stream ? kept.stream_handle : open_input(l.name);
+	l.handle = is_stream(kept.identity) ? kept.stream_handle : open_input(l.name);
 	if (l.handle < 0)
 		fail("\nCan't open %s file\n", l.name);
 	write_error("\nOpened %s\n", l.name);
-	l.identity = kept.identity.stream ? kept.identity : identify_input(l.handle);
-	l.size = l.identity.size;
+	l.identity = is_stream(kept.identity) ? kept.identity : identify_input(l.handle);
+	l.size = uint64_t(l.identity.size);
 	if (too_large(l.size))
 		fail_too_large(l.name);
 	int message = write_error(" Getting memory of %lld to process %s",

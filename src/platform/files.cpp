@@ -57,26 +57,23 @@ input_size(int handle)
 	return uint64_t(st.st_size);
 }
 
-InputIdentity
+FileStatus
 identify_input(int handle)
 {
-	InputIdentity id;
-	struct stat st;
-	if (fstat(handle, &st) != 0)
-		return id;
-	id.device = uint64_t(st.st_dev);
-	id.inode = uint64_t(st.st_ino);
-	id.size = uint64_t(st.st_size);
-	id.modified_seconds = int64_t(st.st_mtim.tv_sec);
-	id.modified_nanoseconds = int64_t(st.st_mtim.tv_nsec);
-	id.changed_seconds = int64_t(st.st_ctim.tv_sec);
-	id.changed_nanoseconds = int64_t(st.st_ctim.tv_nsec);
-	id.stream = S_ISFIFO(st.st_mode);
-	return id;
+	FileStatus status;
+	if (!status_of(handle, status))
+		return FileStatus();
+	return status;
 }
 
 bool
-same_input(const InputIdentity &a, const InputIdentity &b)
+is_stream(const FileStatus &status)
+{
+	return S_ISFIFO(status.mode);
+}
+
+bool
+same_input(const FileStatus &a, const FileStatus &b)
 {
 	return a.device == b.device && a.inode == b.inode && a.size == b.size &&
 	    a.modified_seconds == b.modified_seconds &&

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/status.h"
+
 // Opens a regular file, a pipe or a FIFO for reading; -1 when it can't be
 // opened or is anything else (a directory, a device).  A FIFO is opened
 // without waiting for a writer: its first read waits for one.
@@ -21,23 +23,13 @@ bool same_stream(const char *a, const char *b);
 // The size in bytes of an open file.
 uint64_t input_size(int handle);
 
-// What tells a file from another file, and from itself once changed.
-struct InputIdentity {
-	uint64_t device = 0;
-	uint64_t inode = 0;
-	uint64_t size = 0;
-	int64_t modified_seconds = 0;
-	int64_t modified_nanoseconds = 0;
-	// A write that keeps the modification time (touch -r) still moves the
-	// change time.
-	int64_t changed_seconds = 0;
-	int64_t changed_nanoseconds = 0;
-	// A pipe or a FIFO: read once, never mapped, and nothing can change
-	// what was read of it.
-	bool stream = false;
-};
-InputIdentity identify_input(int handle);
-bool same_input(const InputIdentity &a, const InputIdentity &b);
+// The status of an open input, all zeros when it can't be had.
+FileStatus identify_input(int handle);
+// Whether two statuses are of one file in one state.
+bool same_input(const FileStatus &a, const FileStatus &b);
+// A pipe or a FIFO: read once, never mapped, and nothing can change what
+// was read of it.
+bool is_stream(const FileStatus &status);
 
 // Reads up to size bytes into buffer from the file position on, looping
 // until all are read or the file ends; the number read, or -1 on a read
