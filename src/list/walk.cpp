@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fnmatch.h>
@@ -261,18 +262,44 @@ read_entry(DirectoryScan &scan, int dir_fd, const std::string &dir_relative,
 		add_entry(scan, dir_fd, name, relative, st.kind, &st);
 }
 
+// Records found wait here until there are enough to wake a hashing
+// thread for: handing over each directory's woke the other processor
+// 17,000 times in a re-snapshot of /usr, for a few records each.  A
+// large file goes at once.
+struct Batch {
+	std::vector<Record> records;
+	uint64_t bytes = 0;
+};
+
+static Batch batch;
+static const size_t batch_records = 64;
+static const uint64_t batch_bytes = 1 << 20;
+
 static void
-hand_over(std::vector<Record> &files)
+pass_on_batch()
 {
-	if (files.empty())
+	if (batch.records.empty())
 		return;
 	{
 		std::lock_guard<std::mutex> held(work.lock);
-		for (Record &r : files)
+		for (Record &r : batch.records)
 			work.records.push_back(std::move(r));
 	}
 	work.more.notify_all();
+	batch.records.clear();
+	batch.bytes = 0;
+}
+
+static void
+hand_over(std::vector<Record> &files)
+{
+	for (Record &r : files) {
+		batch.bytes += uint64_t(std::max<int64_t>(r.size, 0));
+		batch.records.push_back(std::move(r));
+	}
 	files.clear();
+	if (batch.records.size() >= batch_records || batch.bytes >= batch_bytes)
+		pass_on_batch();
 }
 
 // A link found where the walk saw a directory or a file is no loop.
@@ -378,6 +405,7 @@ walk_roots()
 			add_root_record(roots[i], uint8_t(i));
 		walk_directory(roots[i], uint8_t(i), "");
 	}
+	pass_on_batch();
 	{
 		std::lock_guard<std::mutex> held(work.lock);
 		work.walk_done = true;
