@@ -54,8 +54,9 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		extract_records(l, n, headers);
 		check_records(l, n, headers);
 		CompareField field = select_field(l, field_from_options());
-		// Every record is its own partner.
-		Background fill = start_matching(l, field);
+		// Every record is its own partner, whether the table is filled
+		// while the second listing loads or only once it is needed.
+		Background fill = start_matching(l, field, (data[0] & 4) != 0);
 		finish_matching(fill, l, l, field);
 		for (uint64_t i = 0; i < l.count; i++)
 			require(!unmatched_records(1)[i] && !unmatched_records(2)[i]);

@@ -36,7 +36,7 @@ check_field(char *record, const CompareField &field)
 	if (settings.hash_field && !settings.field_length)
 		require(field.field_start + field.compare_length <= field.record_length);
 	listings[1] = listings[0];
-	Background fill = start_matching(listings[0], field);
+	Background fill = start_matching(listings[0], field, true);
 	finish_matching(fill, listings[0], listings[1], field);
 	require(!unmatched_records(1)[0] && !unmatched_records(2)[0]);
 	uint64_t counts[2];
